@@ -1,0 +1,46 @@
+// File operations used by the patcher: existing files only, positioned
+// 4-byte reads and writes, no buffering.
+#pragma once
+
+#include <cstdint>
+
+namespace tavelon::platform {
+
+// An open file. On Win32 the HANDLE value, on POSIX the descriptor.
+using FileHandle = std::intptr_t;
+
+enum class FileAccess {
+  kRead,       // read-only
+  kReadWrite,  // reading and writing
+};
+
+enum class OpenStatus {
+  kOpened,
+  kNotFound,  // the file or a folder on its path does not exist
+  kFailed,    // any other reason: access denied, sharing violation, a folder
+};
+
+// Files are always opened as existing files (never created or truncated),
+// in binary mode, sharing read and write with other processes.
+class Files {
+ public:
+  virtual OpenStatus OpenExisting(const char* path, FileAccess access,
+                                  FileHandle* file) = 0;
+  // The length in bytes, or -1 when it cannot be determined or is 2 GiB or
+  // more.
+  virtual std::int32_t Length(FileHandle file) = 0;
+  // Sets the position counted from the start of the file. A negative position
+  // fails; a position at or past the end succeeds.
+  virtual bool SetPosition(FileHandle file, std::int64_t position) = 0;
+  // Both return the number of bytes transferred; a failed call counts as 0.
+  virtual std::uint32_t Read(FileHandle file, void* buffer,
+                             std::uint32_t size) = 0;
+  virtual std::uint32_t Write(FileHandle file, const void* data,
+                              std::uint32_t size) = 0;
+  virtual void Close(FileHandle file) = 0;
+
+ protected:
+  ~Files() = default;
+};
+
+}  // namespace tavelon::platform

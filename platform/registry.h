@@ -1,0 +1,43 @@
+// Registry operations used by the installation lookup and the options update.
+#pragma once
+
+#include <cstdint>
+
+namespace tavelon::platform {
+
+enum class RegistryRoot {
+  kCurrentUser,   // HKEY_CURRENT_USER
+  kLocalMachine,  // HKEY_LOCAL_MACHINE
+};
+
+using RegistryKey = std::uintptr_t;
+
+enum class QueryStatus {
+  kOk,
+  kMoreData,  // the data does not fit the buffer; nothing usable was read
+  kFailed,    // missing value, access refused, any other failure
+};
+
+class Registry {
+ public:
+  // Opens an existing key with KEY_QUERY_VALUE access only.
+  virtual bool OpenForQuery(RegistryRoot root, const char* subkey,
+                            RegistryKey* key) = 0;
+  // Queries a value's data, whatever its type. On entry *size is the
+  // buffer's capacity; on kOk it is the number of bytes delivered.
+  virtual QueryStatus Query(RegistryKey key, const char* name,
+                            unsigned char* data, std::uint32_t* size) = 0;
+  // Creates or opens a key (and its missing parents) with KEY_SET_VALUE
+  // access only, non-volatile, empty class.
+  virtual bool CreateForSet(RegistryRoot root, const char* subkey,
+                            RegistryKey* key) = 0;
+  // Sets a REG_DWORD value.
+  virtual bool SetDword(RegistryKey key, const char* name,
+                        std::uint32_t value) = 0;
+  virtual void Close(RegistryKey key) = 0;
+
+ protected:
+  ~Registry() = default;
+};
+
+}  // namespace tavelon::platform

@@ -1,0 +1,26 @@
+// The operating system's implementations of the platform interfaces, one
+// instance of each for the life of the process. The POSIX build has files
+// only.
+#pragma once
+
+#include "platform/files.h"
+
+#if defined(_WIN32)
+#include "platform/desktop.h"
+#include "platform/message_boxes.h"
+#include "platform/registry.h"
+#endif
+
+namespace tavelon::platform {
+
+Files& SystemFiles();
+
+#if defined(_WIN32)
+MessageBoxes& SystemMessageBoxes();
+Registry& SystemRegistry();
+Windows& SystemWindows();
+Shell& SystemShell();
+Sleeper& SystemSleeper();
+#endif
+
+}  // namespace tavelon::platform

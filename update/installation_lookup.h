@@ -1,0 +1,18 @@
+// Finds the product's installation folder from the registry entries its own
+// setup leaves behind.
+#pragma once
+
+#include "platform/message_boxes.h"
+#include "platform/registry.h"
+
+namespace tavelon::update {
+
+inline constexpr int kFolderBufferSize = 256;
+
+// On success copies the folder (without a trailing backslash added) into
+// folder, a buffer of kFolderBufferSize bytes, and returns true. Otherwise
+// shows the failure message, leaves folder unchanged and returns false.
+bool FindInstallationFolder(platform::Registry& registry,
+                            platform::MessageBoxes& boxes, char* folder);
+
+}  // namespace tavelon::update
