@@ -8,6 +8,7 @@
 #if defined(_WIN32)
 #include "platform/desktop.h"
 #include "platform/message_boxes.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 #endif
 
@@ -21,6 +22,7 @@ Registry& SystemRegistry();
 Windows& SystemWindows();
 Shell& SystemShell();
 Sleeper& SystemSleeper();
+Process& SystemProcess();
 #endif
 
 }  // namespace tavelon::platform

@@ -1,0 +1,21 @@
+// What the process knows about itself: its command line and its file.
+#pragma once
+
+#include <cstdint>
+
+namespace tavelon::platform {
+
+class Process {
+ public:
+  // The whole command line as the system passed it (GetCommandLineA).
+  virtual const char* CommandLine() = 0;
+  // The full path of the program's own file into buffer (GetModuleFileNameA).
+  // Returns the number of characters copied: 0 on failure, size when the
+  // path was truncated.
+  virtual std::uint32_t ModuleFileName(char* buffer, std::uint32_t size) = 0;
+
+ protected:
+  ~Process() = default;
+};
+
+}  // namespace tavelon::platform

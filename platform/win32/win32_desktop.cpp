@@ -1,0 +1,67 @@
+// Windows, cursor, shell, sleep and process information on Win32.
+#include <shellapi.h>
+#include <windows.h>
+
+#include "platform/system.h"
+
+namespace tavelon::platform {
+namespace {
+
+class Win32Windows final : public Windows {
+ public:
+  bool FindTopLevel(const char* class_name, const char* title,
+                    WindowHandle* window) override {
+    HWND found = FindWindowA(class_name, title);
+    *window = reinterpret_cast<WindowHandle>(found);
+    return found != nullptr;
+  }
+
+  void SendClose(WindowHandle window) override {
+    SendMessageA(reinterpret_cast<HWND>(window), WM_CLOSE, 0, 0);
+  }
+
+  void ShowWaitCursor() override {
+    SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
+  }
+
+  void ShowArrowCursor() override {
+    SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32512)));  // IDC_ARROW
+  }
+};
+
+class Win32Shell final : public Shell {
+ public:
+  std::intptr_t Open(const char* file, const char* directory) override {
+    HINSTANCE result =
+        ShellExecuteA(GetDesktopWindow(), "open", file, "", directory, SW_SHOW);
+    return reinterpret_cast<std::intptr_t>(result);
+  }
+};
+
+class Win32Sleeper final : public Sleeper {
+ public:
+  void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
+};
+
+class Win32Process final : public Process {
+ public:
+  const char* CommandLine() override { return GetCommandLineA(); }
+
+  std::uint32_t ModuleFileName(char* buffer, std::uint32_t size) override {
+    return GetModuleFileNameA(nullptr, buffer, size);
+  }
+};
+
+Win32Windows windows;
+Win32Shell shell;
+Win32Sleeper sleeper;
+Win32Process process;
+
+}  // namespace
+
+Windows& SystemWindows() { return windows; }
+Shell& SystemShell() { return shell; }
+Sleeper& SystemSleeper() { return sleeper; }
+Process& SystemProcess() { return process; }
+
+}  // namespace tavelon::platform

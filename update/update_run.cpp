@@ -1,0 +1,99 @@
+#include "update/update_run.h"
+
+#include "patch/dictionary_patcher.h"
+#include "platform/path_text.h"
+#include "platform/text.h"
+#include "settings/options_update.h"
+#include "update/command_line.h"
+#include "update/installation_lookup.h"
+#include "update/speech_installers.h"
+
+namespace tavelon::update {
+
+void ProcessorBoundPause() {
+  for (volatile int outer = 0; outer < 20000; outer = outer + 1) {
+    for (volatile int inner = 0; inner < 20000; inner = inner + 1) {
+    }
+  }
+}
+
+void FindUpdateFolder(platform::Process& process, char* folder) {
+  constexpr std::uint32_t kSize = kFolderBufferSize;
+  const std::uint32_t length = process.ModuleFileName(folder, kSize);
+  if (length == 0 || length >= kSize) {
+    // Failed or truncated: a partial folder would start the wrong programs.
+    folder[0] = '\0';
+    return;
+  }
+  folder[length] = '\0';
+  const char* backslash = platform::FindLastBackslash(folder);
+  if (backslash == nullptr) {
+    folder[0] = '\0';
+    return;
+  }
+  folder[backslash - folder + 1] = '\0';
+}
+
+int RunUpdate(const RunPlatform& system) {
+  const char* argument = ArgumentFromCommandLine(system.process.CommandLine());
+  if (argument[0] == '\0') {
+    system.boxes.Show(kArgumentError, kCaption, platform::kMbIconWarning);
+    return kExitStopped;
+  }
+  const bool male_voice = ChoosesMaleVoice(argument);
+
+  char update_folder[kFolderBufferSize];
+  FindUpdateFolder(system.process, update_folder);
+
+  char installation_folder[kFolderBufferSize];
+  if (!FindInstallationFolder(system.registry, system.boxes,
+                              installation_folder)) {
+    return kExitStopped;
+  }
+  if (!platform::EndsWithBackslash(installation_folder)) {
+    // The lookup yields at most 127 characters, so the backslash fits.
+    platform::AppendToPath(installation_folder, sizeof installation_folder,
+                           "\\");
+  }
+
+  system.windows.ShowWaitCursor();
+
+  platform::WindowHandle product = 0;
+  if (system.windows.FindTopLevel(kProductWindowClass, kProductWindowTitle,
+                                  &product)) {
+    system.windows.SendClose(product);
+    system.pause_after_close();
+  }
+
+  settings::UpdateOptions(system.registry);
+  const patch::PatchResult patched =
+      patch::PatchDictionaries(system.files, system.boxes, installation_folder);
+
+  system.windows.ShowArrowCursor();
+
+  RunSpeechInstallers(system.shell, system.windows, system.sleeper,
+                      update_folder, male_voice);
+
+  int exit_code = kExitCompleted;
+  if (patched == patch::kDescriptionUnreadable) {
+    system.boxes.Show(kUnreadableMessage, kCaption,
+                      platform::kMbOk | platform::kMbIconWarning |
+                          platform::kMbSetForeground | platform::kMbTopmost);
+    exit_code = kExitUpdateUnreadable;
+  } else {
+    system.boxes.Show(kCompletedMessage, kCaption,
+                      platform::kMbIconInformation |
+                          platform::kMbSetForeground | platform::kMbTopmost);
+  }
+
+  char product_path[kFolderBufferSize];
+  if (platform::CopyToPath(product_path, sizeof product_path,
+                           installation_folder) &&
+      platform::AppendToPath(product_path, sizeof product_path,
+                             kProductProgram)) {
+    system.shell.Open(product_path, installation_folder);
+  }
+  return exit_code;
+}
+
+}  // namespace tavelon::update

@@ -1,0 +1,56 @@
+// The whole update, from the command line to the exit code, in one straight
+// pass.
+#pragma once
+
+#include "platform/desktop.h"
+#include "platform/files.h"
+#include "platform/message_boxes.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+
+namespace tavelon::update {
+
+// The process exit codes.
+enum ExitCode : int {
+  kExitCompleted = 0,         // ran to the end and the update was applied
+  kExitStopped = 1,           // stopped before changing anything
+  kExitUpdateUnreadable = 2,  // ran to the end but could not read info.tmp
+};
+
+inline constexpr char kCaption[] = "Tavelon Setup";
+inline constexpr char kArgumentError[] = "Error in argument!";
+inline constexpr char kCompletedMessage[] =
+    "Update completed successfully!  Press OK to run updated Tavelon.";
+inline constexpr char kUnreadableMessage[] =
+    "Update failed - Could not read the update information file info.tmp\n"
+    "Please run the update from its own folder and try again";
+inline constexpr char kProductWindowClass[] = "Tavelon";
+inline constexpr char kProductWindowTitle[] = "Tavelon";
+inline constexpr char kProductProgram[] = "tavelon.exe";
+
+// Everything the run reaches the system through.
+struct RunPlatform {
+  platform::Process& process;
+  platform::Registry& registry;
+  platform::Files& files;
+  platform::MessageBoxes& boxes;
+  platform::Windows& windows;
+  platform::Shell& shell;
+  platform::Sleeper& sleeper;
+  // Gives the closing product time to let go of its files.
+  void (*pause_after_close)();
+};
+
+// Runs the update and returns the process exit code.
+int RunUpdate(const RunPlatform& system);
+
+// A processor-bound pause of 20000 x 20000 empty iterations (about a second
+// on the machines the product runs on); the counter is volatile so that the
+// compiler keeps the loop.
+void ProcessorBoundPause();
+
+// The update folder: the program's own path cut just after its last
+// backslash. Left empty when the path could not be had in full.
+void FindUpdateFolder(platform::Process& process, char* folder);
+
+}  // namespace tavelon::update
