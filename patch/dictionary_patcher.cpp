@@ -1,1 +1,231 @@
-// placeholder
+#include "patch/dictionary_patcher.h"
+
+#include <cstddef>
+#include <cstring>
+
+#include "platform/text.h"
+
+namespace tavelon::patch {
+namespace {
+
+using platform::FileHandle;
+using platform::Files;
+
+// The section table starts at this byte of every dictionary file.
+constexpr std::int64_t kSectionTablePosition = 100;
+constexpr std::uint32_t kValueSize = 4;
+
+// Appends text to the zero-terminated contents of a path buffer. False, with
+// the buffer unchanged, when the result would exceed 255 characters.
+bool Append(char (&buffer)[kPathBufferSize], std::size_t* length,
+            const char* text) {
+  const std::size_t added = std::strlen(text);
+  if (added > kPathBufferSize - 1 - *length) return false;
+  std::memcpy(buffer + *length, text, added + 1);
+  *length += added;
+  return true;
+}
+
+std::int32_t DecodeInt32(const unsigned char (&bytes)[kValueSize]) {
+  const std::uint32_t raw = static_cast<std::uint32_t>(bytes[0]) |
+                            (static_cast<std::uint32_t>(bytes[1]) << 8) |
+                            (static_cast<std::uint32_t>(bytes[2]) << 16) |
+                            (static_cast<std::uint32_t>(bytes[3]) << 24);
+  const std::int64_t value = raw;
+  return static_cast<std::int32_t>(value >= 0x80000000LL ? value - 0x100000000LL
+                                                         : value);
+}
+
+// Sets the position and reads a 32-bit table element there. A negative
+// position is refused without asking the system.
+bool ReadElementAt(Files& files, FileHandle file, std::int64_t position,
+                   std::int32_t* element) {
+  unsigned char bytes[kValueSize];
+  if (position < 0 || !files.SetPosition(file, position) ||
+      files.Read(file, bytes, kValueSize) != kValueSize) {
+    return false;
+  }
+  *element = DecodeInt32(bytes);
+  return true;
+}
+
+std::int64_t SectionElementPosition(const PatchRecord& record) {
+  return kSectionTablePosition + 4 * static_cast<std::int64_t>(record.section);
+}
+
+std::int64_t EntryElementPosition(std::int32_t entry_table,
+                                  const PatchRecord& record) {
+  return static_cast<std::int64_t>(entry_table) +
+         4 * static_cast<std::int64_t>(record.entry);
+}
+
+// Byte P of an item is its own; the value follows it.
+std::int64_t ItemValuePosition(std::int32_t item) {
+  return static_cast<std::int64_t>(item) + 1;
+}
+
+// Follows the check record's chain without regard to the length: a chain
+// that cannot be followed only means that the file is not patched.
+bool IsAlreadyPatched(Files& files, FileHandle file, const PatchRecord& check) {
+  std::int32_t entry_table = 0;
+  std::int32_t item = 0;
+  unsigned char value[kValueSize];
+  if (!ReadElementAt(files, file, SectionElementPosition(check),
+                     &entry_table) ||
+      !ReadElementAt(files, file, EntryElementPosition(entry_table, check),
+                     &item)) {
+    return false;
+  }
+  const std::int64_t position = ItemValuePosition(item);
+  return position >= 0 && files.SetPosition(file, position) &&
+         files.Read(file, value, kValueSize) == kValueSize &&
+         std::memcmp(value, check.value, kValueSize) == 0;
+}
+
+// The four bytes at the position must lie within the file as it was opened.
+bool WithinFile(std::int64_t position, std::int32_t length) {
+  return position >= 0 && position + kValueSize <= length;
+}
+
+FileReport Stopped(FileReport report, FileOutcome outcome) {
+  report.outcome = outcome;
+  return report;
+}
+
+}  // namespace
+
+bool MakeDataFolder(const char* installation_folder,
+                    char (&data_folder)[kPathBufferSize]) {
+  std::size_t length = 0;
+  data_folder[0] = '\0';
+  return Append(data_folder, &length, installation_folder) &&
+         (platform::EndsWithBackslash(data_folder) ||
+          Append(data_folder, &length, "\\")) &&
+         Append(data_folder, &length, "data\\");
+}
+
+bool MakeDictionaryPath(const char* data_folder, const char* code,
+                        char (&path)[kPathBufferSize]) {
+  std::size_t length = 0;
+  path[0] = '\0';
+  return Append(path, &length, data_folder) && Append(path, &length, "engto") &&
+         Append(path, &length, code) && Append(path, &length, ".dic");
+}
+
+FileReport PatchDictionaryFile(Files& files, FileHandle file,
+                               const PatchDescription& description) {
+  FileReport report = {FileOutcome::kAlreadyPatched, files.Length(file), 0, 0};
+  const std::int32_t count = description.count;
+  if (count <= 0 ||
+      IsAlreadyPatched(files, file, description.records[count - 1])) {
+    return report;
+  }
+
+  // Every lookup reads the file's current content: a value written by an
+  // earlier record can steer a later one.
+  for (std::int32_t i = 0; i < count; ++i) {
+    const PatchRecord& record = description.records[i];
+    report.record = i;
+    std::int32_t entry_table = 0;
+    std::int32_t item = 0;
+
+    report.position = SectionElementPosition(record);
+    if (!WithinFile(report.position, report.length)) {
+      return Stopped(report, FileOutcome::kOutOfBounds);
+    }
+    if (!ReadElementAt(files, file, report.position, &entry_table)) {
+      return Stopped(report, FileOutcome::kAccessFailed);
+    }
+
+    report.position = EntryElementPosition(entry_table, record);
+    if (!WithinFile(report.position, report.length)) {
+      return Stopped(report, FileOutcome::kOutOfBounds);
+    }
+    if (!ReadElementAt(files, file, report.position, &item)) {
+      return Stopped(report, FileOutcome::kAccessFailed);
+    }
+
+    report.position = ItemValuePosition(item);
+    if (!WithinFile(report.position, report.length)) {
+      return Stopped(report, FileOutcome::kOutOfBounds);
+    }
+    if (!files.SetPosition(file, report.position) ||
+        files.Write(file, record.value, kValueSize) != kValueSize) {
+      return Stopped(report, FileOutcome::kAccessFailed);
+    }
+  }
+  report.outcome = FileOutcome::kAllApplied;
+  report.record = count;
+  report.position = 0;
+  return report;
+}
+
+PatchResult PatchDictionaries(Files& files, platform::MessageBoxes& boxes,
+                              const char* installation_folder) {
+  char data_folder[kPathBufferSize];
+  // A data folder beyond 255 characters holds no file this program can name.
+  const bool have_data_folder =
+      MakeDataFolder(installation_folder, data_folder);
+
+  PatchDescription description;
+  if (!ReadPatchDescription(files, &description)) {
+    return kDescriptionUnreadable;
+  }
+
+  bool any_patched = false;
+  // Without records there is nothing to write: no dictionary is opened.
+  for (int language = 0;
+       have_data_folder && description.count > 0 && language < kLanguageCount;
+       ++language) {
+    const char* code = kLanguageCodes[language];
+    if (code[2] == '_') continue;
+
+    // A path beyond 255 characters counts as a file that does not exist.
+    char path[kPathBufferSize];
+    char fallback_path[kPathBufferSize];
+    FileHandle file = 0;
+    platform::OpenStatus status = platform::OpenStatus::kNotFound;
+    platform::OpenStatus fallback_status = platform::OpenStatus::kNotFound;
+    const char* opened_path = path;
+    if (MakeDictionaryPath(data_folder, code, path)) {
+      status =
+          files.OpenExisting(path, platform::FileAccess::kReadWrite, &file);
+    }
+    if (status != platform::OpenStatus::kOpened &&
+        std::strcmp(code, kJapaneseCode) == 0 &&
+        MakeDictionaryPath(data_folder, kJapaneseFallbackCode, fallback_path)) {
+      fallback_status = files.OpenExisting(
+          fallback_path, platform::FileAccess::kReadWrite, &file);
+      opened_path = fallback_path;
+    }
+
+    if (status != platform::OpenStatus::kOpened &&
+        fallback_status != platform::OpenStatus::kOpened) {
+      // A file that exists but cannot be written is not updated: the user
+      // is told, unlike for a file that is simply not there.
+      if (status == platform::OpenStatus::kFailed) {
+        boxes.Show(kCannotOpenText, path,
+                   platform::kMbOk | platform::kMbIconWarning);
+      } else if (fallback_status == platform::OpenStatus::kFailed) {
+        boxes.Show(kCannotOpenText, fallback_path,
+                   platform::kMbOk | platform::kMbIconWarning);
+      }
+      continue;
+    }
+
+    const FileReport report = PatchDictionaryFile(files, file, description);
+    if (report.outcome != FileOutcome::kAlreadyPatched) {
+      any_patched = true;
+      if (report.outcome != FileOutcome::kAllApplied) {
+        boxes.Show(kSeekErrorText, opened_path,
+                   platform::kMbOk | platform::kMbIconWarning);
+      }
+    }
+    files.Close(file);
+  }
+
+  files.Close(description.file);
+  return any_patched ? kSomeDictionaryPatched : kNoDictionaryPatched;
+}
+
+}  // namespace tavelon::patch

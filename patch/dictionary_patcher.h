@@ -2,17 +2,80 @@
 // language in the installation's data folder, in place.
 #pragma once
 
+#include <cstdint>
+
+#include "patch/patch_description.h"
 #include "platform/files.h"
 #include "platform/message_boxes.h"
 
 namespace tavelon::patch {
 
 enum PatchResult : int {
-  kSomeDictionaryPatched = 0,   // at least one file went through the records
-  kDescriptionUnreadable = 1,   // "info.tmp" missing or invalid, no file opened
-  kNoDictionaryPatched = 3,     // every file found was already patched, or none
+  kSomeDictionaryPatched = 0,  // at least one file went through the records
+  kDescriptionUnreadable = 1,  // "info.tmp" missing or invalid, no file opened
+  kNoDictionaryPatched = 3,    // every file found was already patched, or none
 };
 
+// Paths are held in buffers of this size: at most 255 characters.
+inline constexpr int kPathBufferSize = 256;
+
+// The language codes in the order they are taken up; a code whose third
+// character is '_' has no dictionary file and is never opened.
+inline constexpr int kLanguageCount = 20;
+inline constexpr char kLanguageCodes[kLanguageCount][4] = {
+    "Eng", "Ar_", "Ch_", "Da_", "Dut", "Fi_", "Fre", "Ger", "Gr_", "Heb",
+    "Hu_", "Ita", "Jpn", "Ko_", "No_", "Po_", "Ptg", "Ru_", "Spa", "Sw_"};
+// The Japanese dictionary may also be named with this code.
+inline constexpr char kJapaneseCode[] = "Jpn";
+inline constexpr char kJapaneseFallbackCode[] = "jap";
+
+inline constexpr char kSeekErrorText[] = "Seek error in this file. Skipping...";
+inline constexpr char kCannotOpenText[] =
+    "Cannot open this file for writing. Skipping...";
+
+// The data folder: the installation folder, a backslash unless it already
+// ends with one, then "data\". False when that exceeds 255 characters.
+bool MakeDataFolder(const char* installation_folder,
+                    char (&data_folder)[kPathBufferSize]);
+
+// The dictionary file path "<data folder>engto<code>.dic". False when it
+// exceeds 255 characters; such a file counts as not found.
+bool MakeDictionaryPath(const char* data_folder, const char* code,
+                        char (&path)[kPathBufferSize]);
+
+// What happened to one open dictionary file.
+enum class FileOutcome {
+  kAlreadyPatched,  // the check record's value is in place; nothing written
+  kAllApplied,      // every record was written
+  kOutOfBounds,     // stopped: a position outside the file's bytes
+  kAccessFailed,    // stopped: a positioning, read or write failed or was short
+};
+
+struct FileReport {
+  FileOutcome outcome;
+  std::int32_t length;  // the length measured at opening, -1 if unknown
+  // When stopped: the record that stopped the application (records before
+  // it are written, it and the later ones are not) and the position that
+  // was refused or whose positioning, read or write failed.
+  std::int32_t record;
+  std::int64_t position;
+};
+
+// Tests an open dictionary file with the check record and, unless it is
+// already patched, writes the records in order, each looked up through the
+// file's current section and entry tables. A lookup or write is allowed only
+// within the length measured here, so the file never grows. Records written
+// before a stop stay written. Shows no message. With no records there is
+// nothing to do and the file counts as already patched.
+FileReport PatchDictionaryFile(platform::Files& files,
+                               platform::FileHandle file,
+                               const PatchDescription& description);
+
+// Reads "info.tmp" from the current directory and patches each language's
+// dictionary file that exists and is not yet patched. A file whose
+// application stopped gets the warning kSeekErrorText; a language whose file
+// exists but cannot be opened for writing gets kCannotOpenText; both are
+// captioned with the file's path. Missing files are passed over in silence.
 // installation_folder: the product's folder, normally with a trailing
 // backslash (one is added if missing).
 PatchResult PatchDictionaries(platform::Files& files,

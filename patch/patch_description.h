@@ -19,14 +19,14 @@ inline constexpr int kMaxRecords =
     (kMaxDescriptionLength - kHeaderLength) / kRecordLength;  // 621
 
 struct PatchRecord {
-  std::int16_t section;  // index into the section table
-  std::int16_t entry;    // index into that section's entry table
+  std::int16_t section;    // index into the section table
+  std::int16_t entry;      // index into that section's entry table
   unsigned char value[4];  // written as they stand over one item value
 };
 
 struct PatchDescription {
   PatchRecord records[kMaxRecords];
-  std::int32_t count;  // N; records[count - 1] is the check record
+  std::int32_t count;         // N; records[count - 1] is the check record
   platform::FileHandle file;  // "info.tmp", still open read-only
 };
 

@@ -1,1 +1,165 @@
-// placeholder
+// The file operations on POSIX systems, so that the patcher runs on Linux
+// against real files.
+//
+// Paths are written as on Windows: every backslash is taken as a folder
+// separator. Names are matched as Windows matches them: when no file has the
+// exact name, the last component is looked up without regard to letter case
+// in its folder (for "engtoGer.dic" also "ENGTOGER.DIC"). The folders on the
+// way must match exactly.
+#include <dirent.h>
+#include <fcntl.h>
+#include <strings.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "platform/files.h"
+#include "platform/system.h"
+
+namespace tavelon::platform {
+namespace {
+
+constexpr std::size_t kMaxPath = 4096;
+
+// The path with '/' for every '\'. False when it does not fit.
+bool ToPosixPath(const char* path, char (&posix_path)[kMaxPath]) {
+  const std::size_t length = std::strlen(path);
+  if (length >= kMaxPath) return false;
+  for (std::size_t i = 0; i <= length; ++i) {
+    posix_path[i] = path[i] == '\\' ? '/' : path[i];
+  }
+  return true;
+}
+
+// Replaces the last component of the path with the name in its folder that
+// equals it without regard to case (the smallest such name, if several).
+bool FindNameIgnoringCase(char (&path)[kMaxPath]) {
+  char* slash = std::strrchr(path, '/');
+  const char* name = slash != nullptr ? slash + 1 : path;
+  if (*name == '\0') return false;
+
+  DIR* folder = nullptr;
+  if (slash == nullptr) {
+    folder = opendir(".");
+  } else if (slash == path) {
+    folder = opendir("/");
+  } else {
+    *slash = '\0';
+    folder = opendir(path);
+    *slash = '/';
+  }
+  if (folder == nullptr) return false;
+
+  // Names are at most 255 bytes; d_name holds the name whole.
+  char found[kMaxPath] = "";
+  while (const dirent* item = readdir(folder)) {
+    const std::size_t length = std::strlen(item->d_name);
+    if (length < kMaxPath && strcasecmp(item->d_name, name) == 0 &&
+        (found[0] == '\0' || std::strcmp(item->d_name, found) < 0)) {
+      std::memcpy(found, item->d_name, length + 1);
+    }
+  }
+  closedir(folder);
+
+  const std::size_t prefix = static_cast<std::size_t>(name - path);
+  const std::size_t length = std::strlen(found);
+  if (length == 0 || prefix + length >= kMaxPath) return false;
+  std::memcpy(path + prefix, found, length + 1);
+  return true;
+}
+
+int OpenFlags(FileAccess access) {
+  return (access == FileAccess::kRead ? O_RDONLY : O_RDWR) | O_CLOEXEC;
+}
+
+class PosixFiles final : public Files {
+ public:
+  OpenStatus OpenExisting(const char* path, FileAccess access,
+                          FileHandle* file) override {
+    char posix_path[kMaxPath];
+    if (!ToPosixPath(path, posix_path)) return OpenStatus::kFailed;
+
+    int descriptor = OpenRetrying(posix_path, OpenFlags(access));
+    int error = errno;
+    if (descriptor < 0 && error == ENOENT && FindNameIgnoringCase(posix_path)) {
+      descriptor = OpenRetrying(posix_path, OpenFlags(access));
+      error = errno;
+    }
+    if (descriptor < 0) {
+      return error == ENOENT || error == ENOTDIR ? OpenStatus::kNotFound
+                                                 : OpenStatus::kFailed;
+    }
+
+    // Opening a folder read-only succeeds here; on Windows it fails.
+    struct stat status;
+    if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+      close(descriptor);
+      return OpenStatus::kFailed;
+    }
+    *file = descriptor;
+    return OpenStatus::kOpened;
+  }
+
+  std::int32_t Length(FileHandle file) override {
+    struct stat status;
+    if (fstat(Descriptor(file), &status) != 0 || status.st_size < 0 ||
+        status.st_size > std::numeric_limits<std::int32_t>::max()) {
+      return -1;
+    }
+    return static_cast<std::int32_t>(status.st_size);
+  }
+
+  bool SetPosition(FileHandle file, std::int64_t position) override {
+    if (position < 0) return false;
+    if constexpr (sizeof(off_t) < sizeof(std::int64_t)) {
+      if (position > std::numeric_limits<off_t>::max()) return false;
+    }
+    return lseek(Descriptor(file), static_cast<off_t>(position), SEEK_SET) ==
+           static_cast<off_t>(position);
+  }
+
+  std::uint32_t Read(FileHandle file, void* buffer,
+                     std::uint32_t size) override {
+    ssize_t result;
+    do {
+      result = read(Descriptor(file), buffer, size);
+    } while (result < 0 && errno == EINTR);
+    return result < 0 ? 0 : static_cast<std::uint32_t>(result);
+  }
+
+  std::uint32_t Write(FileHandle file, const void* data,
+                      std::uint32_t size) override {
+    ssize_t result;
+    do {
+      result = write(Descriptor(file), data, size);
+    } while (result < 0 && errno == EINTR);
+    return result < 0 ? 0 : static_cast<std::uint32_t>(result);
+  }
+
+  void Close(FileHandle file) override { close(Descriptor(file)); }
+
+ private:
+  static int Descriptor(FileHandle file) { return static_cast<int>(file); }
+
+  static int OpenRetrying(const char* path, int flags) {
+    int descriptor;
+    do {
+      descriptor = open(path, flags);
+    } while (descriptor < 0 && errno == EINTR);
+    return descriptor;
+  }
+};
+
+}  // namespace
+
+Files& SystemFiles() {
+  static PosixFiles files;
+  return files;
+}
+
+}  // namespace tavelon::platform

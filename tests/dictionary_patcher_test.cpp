@@ -1,0 +1,571 @@
+#include "patch/dictionary_patcher.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/system.h"
+#include "tests/support/box_recorder.h"
+#include "tests/support/dictionary_builder.h"
+#include "tests/support/recording_files.h"
+#include "tests/support/temp_folder.h"
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
+namespace tavelon::patch {
+namespace {
+
+using fakes::RecordingFiles;
+using test_support::Bytes;
+using test_support::DescriptionBytes;
+using test_support::DictionaryBuilder;
+using test_support::GetUint32;
+using test_support::Record;
+
+constexpr std::uint32_t kWarningFlags = 0x30;  // MB_OK | MB_ICONWARNING
+
+// What the patch should make of a dictionary file, worked out on a copy in
+// memory: the check test follows the check record's chain within the bytes;
+// the records then go in order, each position allowed only when its four
+// bytes lie within the original length.
+struct Expected {
+  Bytes bytes;
+  bool patched = false;  // went through record application
+  bool stopped = false;  // a position was out of bounds
+};
+
+Expected Model(const Bytes& file, const std::vector<Record>& records) {
+  Expected expected{file};
+  Bytes& bytes = expected.bytes;
+  const std::int64_t length = static_cast<std::int64_t>(bytes.size());
+  const auto within = [&](std::int64_t p) { return p >= 0 && p + 4 <= length; };
+  const auto element = [&](std::int64_t p) {
+    return static_cast<std::int64_t>(static_cast<std::int32_t>(
+        GetUint32(bytes, static_cast<std::size_t>(p))));
+  };
+
+  const Record& check = records.back();
+  std::int64_t p = 100 + 4 * check.section;
+  if (within(p)) p = element(p) + 4 * check.entry;
+  if (within(p)) p = element(p) + 1;
+  if (within(p) &&
+      GetUint32(bytes, static_cast<std::size_t>(p)) == check.value) {
+    return expected;
+  }
+
+  expected.patched = true;
+  for (const Record& record : records) {
+    std::int64_t position = 100 + 4 * record.section;
+    if (within(position)) position = element(position) + 4 * record.entry;
+    if (within(position)) position = element(position) + 1;
+    if (!within(position)) {
+      expected.stopped = true;
+      break;
+    }
+    test_support::PutUint32(bytes, static_cast<std::size_t>(position),
+                            record.value);
+  }
+  return expected;
+}
+
+// A dictionary of 1000 bytes: sections 0 to 4 with entry tables of 10
+// entries at 200 + 40 s, item e of section s at 500 + 50 s + 5 e.
+DictionaryBuilder StandardDictionary() {
+  DictionaryBuilder builder(1000);
+  for (int s = 0; s < 5; ++s) {
+    builder.Section(s, 200 + 40 * s);
+    for (int e = 0; e < 10; ++e) {
+      builder.Entry(200 + 40 * s, e, 500 + 50 * s + 5 * e);
+    }
+  }
+  return builder;
+}
+
+std::size_t ItemValueAt(int s, int e) {
+  return static_cast<std::size_t>(500 + 50 * s + 5 * e + 1);
+}
+
+const std::vector<Record> kRecords = {{0, 0, 0x11111111u},
+                                      {1, 3, 0x22222222u},
+                                      {4, 9, 0x33333333u},
+                                      {2, 5, 0xCAFEBABEu}};
+
+class DictionaryPatcherTest : public ::testing::Test {
+ protected:
+  DictionaryPatcherTest() : guard_(folder_.path()) {
+    std::filesystem::create_directories(data_folder());
+    installation_ = folder_.PathOf("Tavelon Translator") + "\\";
+  }
+
+  std::filesystem::path data_folder() const {
+    return folder_.path() / "Tavelon Translator" / "data";
+  }
+  // The path as the patcher forms it, which is the warnings' caption.
+  std::string PathOf(const std::string& code) const {
+    return installation_ + "data\\engto" + code + ".dic";
+  }
+
+  void WriteInfo(const std::vector<Record>& records) {
+    test_support::WriteBytes(folder_.path() / "info.tmp",
+                             DescriptionBytes(records));
+  }
+  void WriteDictionary(const std::string& name, const Bytes& bytes) {
+    test_support::WriteBytes(data_folder() / name, bytes);
+  }
+  Bytes Dictionary(const std::string& name) const {
+    return test_support::ReadBytes(data_folder() / name);
+  }
+
+  // Runs the patcher over the real files through a recording decorator,
+  // which `setup` may arrange to fail a call; checks that every file was
+  // closed.
+  PatchResult Run(const std::function<void(RecordingFiles&)>& setup = {}) {
+    files_ = std::make_unique<RecordingFiles>(platform::SystemFiles());
+    boxes_.boxes.clear();
+    if (setup) setup(*files_);
+    const PatchResult result =
+        PatchDictionaries(*files_, boxes_, installation_.c_str());
+    EXPECT_EQ(files_->StillOpen(), 0u);
+    return result;
+  }
+
+  void ExpectSeekWarning(const std::string& code) {
+    ASSERT_EQ(boxes_.boxes.size(), 1u);
+    EXPECT_EQ(boxes_.boxes[0].text, "Seek error in this file. Skipping...");
+    EXPECT_EQ(boxes_.boxes[0].caption, PathOf(code));
+    EXPECT_EQ(boxes_.boxes[0].flags, kWarningFlags);
+  }
+
+  test_support::TempFolder folder_;
+  test_support::CurrentDirectoryGuard guard_;
+  std::string installation_;
+  std::unique_ptr<RecordingFiles> files_;
+  fakes::BoxRecorder boxes_;
+};
+
+TEST_F(DictionaryPatcherTest, WritesEveryRecordThroughTheTables) {
+  const Bytes original = StandardDictionary().bytes();
+  WriteDictionary("engtoGer.dic", original);
+  WriteInfo(kRecords);
+
+  EXPECT_EQ(Run(), kSomeDictionaryPatched);
+  const Bytes patched = Dictionary("engtoGer.dic");
+  EXPECT_EQ(patched, Model(original, kRecords).bytes);
+  EXPECT_EQ(GetUint32(patched, ItemValueAt(1, 3)), 0x22222222u);
+  EXPECT_EQ(GetUint32(patched, ItemValueAt(4, 9)), 0x33333333u);
+  EXPECT_TRUE(boxes_.boxes.empty());
+  EXPECT_EQ(files_->Calls(RecordingFiles::Operation::kWrite), 4);
+
+  // The same description again finds the check value in place.
+  EXPECT_EQ(Run(), kNoDictionaryPatched);
+  EXPECT_EQ(Dictionary("engtoGer.dic"), patched);
+  EXPECT_EQ(files_->Calls(RecordingFiles::Operation::kWrite), 0);
+  EXPECT_TRUE(boxes_.boxes.empty());
+}
+
+TEST_F(DictionaryPatcherTest, WorksWithoutTrailingBackslashAndAnyNameCase) {
+  installation_.pop_back();
+  const Bytes original = StandardDictionary().bytes();
+  WriteDictionary("ENGTOSPA.DIC", original);
+  WriteInfo(kRecords);
+  EXPECT_EQ(Run(), kSomeDictionaryPatched);
+  EXPECT_EQ(Dictionary("ENGTOSPA.DIC"), Model(original, kRecords).bytes);
+}
+
+TEST_F(DictionaryPatcherTest, IndicesAndTableValuesAreSigned) {
+  // Section -1 uses the element at 96, section -25 the one at 0; entry -1
+  // the element before the table; an entry table at -4 with entry 2 gives
+  // 4, an item at -1 gives the value at 0.
+  DictionaryBuilder builder(1000);
+  builder.Section(-1, 300).Entry(300, -1, 600);
+  builder.Section(-25, 320).Entry(320, 2, 700);
+  builder.Section(3, -4).Put(4, 800);
+  builder.Section(4, 340).Entry(340, 0, -1);
+  const Bytes original = builder.bytes();
+  const std::vector<Record> records = {{-1, -1, 0xA1A2A3A4u},
+                                       {-25, 2, 0xB1B2B3B4u},
+                                       {3, 2, 0xC1C2C3C4u},
+                                       {4, 0, 0xD1D2D3D4u}};
+  WriteDictionary("engtoEng.dic", original);
+  WriteInfo(records);
+
+  EXPECT_EQ(Run(), kSomeDictionaryPatched);
+  const Bytes patched = Dictionary("engtoEng.dic");
+  EXPECT_EQ(patched, Model(original, records).bytes);
+  EXPECT_EQ(GetUint32(patched, 601), 0xA1A2A3A4u);
+  EXPECT_EQ(GetUint32(patched, 701), 0xB1B2B3B4u);
+  EXPECT_EQ(GetUint32(patched, 801), 0xC1C2C3C4u);
+  EXPECT_EQ(GetUint32(patched, 0), 0xD1D2D3D4u);
+  EXPECT_TRUE(boxes_.boxes.empty());
+}
+
+// The four bytes looked up or written must lie within the file as opened.
+TEST_F(DictionaryPatcherTest, BoundsAtTheEndOfTheFile) {
+  // One record (section, entry) leading through the entry table at `table`
+  // to the item at `item`; the elements are placed where they fit.
+  struct Case {
+    const char* name;
+    std::size_t length;
+    std::int16_t section;
+    std::int32_t table;
+    std::int16_t entry;
+    std::int32_t item;
+    std::int64_t written_at;  // -1: out of bounds, nothing written
+  };
+  const std::int32_t kMin = -2147483647 - 1;
+  const std::vector<Case> cases = {
+      {"section element ends at the end", 1000, 224, 200, 0, 500, 501},
+      {"section element one byte past", 999, 224, 200, 0, 500, -1},
+      {"section element at the end", 1000, 225, 200, 0, 500, -1},
+      {"section index -26", 1000, -26, 200, 0, 500, -1},
+      {"entry element ends at the end", 1000, 0, 900, 24, 500, 501},
+      {"entry element one byte past", 1000, 0, 997, 0, 500, -1},
+      {"entry table past 2 GiB", 1000, 0, 0x7FFFFFFF, 32767, 500, -1},
+      {"entry table at -2 GiB", 1000, 0, kMin, 32767, 500, -1},
+      {"item value ends at the end", 1000, 0, 200, 0, 995, 996},
+      {"item value one byte past", 1000, 0, 200, 0, 996, -1},
+      {"item value at the end", 1000, 0, 200, 0, 999, -1},
+      {"item value before the start", 1000, 0, 200, 0, -2, -1},
+  };
+  const std::uint32_t value = 0x01020304u;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    DictionaryBuilder builder(c.length);
+    const std::int64_t section_at = 100 + 4 * c.section;
+    const std::int64_t entry_at = std::int64_t{c.table} + 4 * c.entry;
+    if (builder.Fits(section_at)) builder.Section(c.section, c.table);
+    if (builder.Fits(entry_at)) builder.Entry(c.table, c.entry, c.item);
+    const Bytes original = builder.bytes();
+    WriteDictionary("engtoGer.dic", original);
+    WriteInfo({{c.section, c.entry, value}});
+
+    EXPECT_EQ(Run(), kSomeDictionaryPatched);
+    const Bytes patched = Dictionary("engtoGer.dic");
+    ASSERT_EQ(patched.size(), c.length);
+    EXPECT_EQ(patched, Model(original, {{c.section, c.entry, value}}).bytes);
+    if (c.written_at >= 0) {
+      EXPECT_EQ(GetUint32(patched, static_cast<std::size_t>(c.written_at)),
+                value);
+      EXPECT_TRUE(boxes_.boxes.empty());
+    } else {
+      EXPECT_EQ(patched, original);
+      ExpectSeekWarning("Ger");
+    }
+  }
+}
+
+TEST_F(DictionaryPatcherTest, EarlierRecordSteersLaterOne) {
+  // Record 0 writes 700 over entry 1 of the table at 200; record 1, also the
+  // check record, then goes through it to the item at 700. Before the patch
+  // the check record's chain leads past the end: simply not patched.
+  DictionaryBuilder builder(1000);
+  builder.Section(0, 200).Entry(200, 0, 203).Entry(200, 1, 5000);
+  const Bytes original = builder.bytes();
+  const std::vector<Record> records = {{0, 0, 700}, {0, 1, 0x5A5A5A5Au}};
+  WriteDictionary("engtoFre.dic", original);
+  WriteInfo(records);
+
+  EXPECT_EQ(Run(), kSomeDictionaryPatched);
+  const Bytes patched = Dictionary("engtoFre.dic");
+  EXPECT_EQ(patched, Model(original, records).bytes);
+  EXPECT_EQ(GetUint32(patched, 204), 700u);
+  EXPECT_EQ(GetUint32(patched, 701), 0x5A5A5A5Au);
+  EXPECT_TRUE(boxes_.boxes.empty());
+  EXPECT_EQ(Run(), kNoDictionaryPatched);
+}
+
+TEST_F(DictionaryPatcherTest, StopAtLaterRecordKeepsEarlierOnes) {
+  std::vector<Record> records = kRecords;
+  records.insert(records.begin() + 2, Record{0, 300, 0x77777777u});
+  const Bytes original = StandardDictionary().bytes();
+  WriteDictionary("engtoHeb.dic", original);
+  WriteInfo(records);
+
+  EXPECT_EQ(Run(), kSomeDictionaryPatched);
+  const Expected expected = Model(original, records);
+  EXPECT_TRUE(expected.stopped);
+  const Bytes patched = Dictionary("engtoHeb.dic");
+  EXPECT_EQ(patched, expected.bytes);
+  EXPECT_EQ(GetUint32(patched, ItemValueAt(1, 3)), 0x22222222u);
+  EXPECT_NE(GetUint32(patched, ItemValueAt(4, 9)), 0x33333333u);
+  ExpectSeekWarning("Heb");
+
+  // Not patched as a whole: the next run goes through it again.
+  EXPECT_EQ(Run(), kSomeDictionaryPatched);
+  EXPECT_EQ(Dictionary("engtoHeb.dic"), patched);
+}
+
+// A positioning, read or write that fails during the records stops the file
+// with the warning; what was written stays.
+TEST_F(DictionaryPatcherTest, FailedAccessInTheMiddleStopsWithWarning) {
+  using Operation = RecordingFiles::Operation;
+  struct Case {
+    const char* name;
+    Operation operation;
+    // Reading info.tmp takes 1 read, the check test 3 positionings and 3
+    // reads; then each record 3 positionings, 2 reads and a write.
+    int number;
+    std::uint32_t transferred;
+    std::size_t records_written;
+  };
+  const std::vector<Case> cases = {
+      {"positioning for record 1's section", Operation::kSetPosition, 7, 0, 1},
+      {"positioning for record 2's item", Operation::kSetPosition, 12, 0, 2},
+      {"read of record 1's item position", Operation::kRead, 8, 0, 1},
+      {"short read of record 2's entry table", Operation::kRead, 9, 3, 2},
+      {"write of record 0", Operation::kWrite, 1, 0, 0},
+      {"write of the check record", Operation::kWrite, 4, 0, 3},
+  };
+  const Bytes original = StandardDictionary().bytes();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    WriteDictionary("engtoIta.dic", original);
+    WriteInfo(kRecords);
+    EXPECT_EQ(Run([&](RecordingFiles& files) {
+                files.FailCall(c.operation, c.number, c.transferred);
+              }),
+              kSomeDictionaryPatched);
+    const std::vector<Record> written(
+        kRecords.begin(),
+        kRecords.begin() + static_cast<std::ptrdiff_t>(c.records_written));
+    Bytes expected = original;
+    for (const Record& record : written) {
+      expected = Model(expected, {record}).bytes;
+    }
+    EXPECT_EQ(Dictionary("engtoIta.dic"), expected);
+    ExpectSeekWarning("Ita");
+  }
+}
+
+TEST_F(DictionaryPatcherTest, ShortWriteLeavesItsBytesAndWarns) {
+  const Bytes original = StandardDictionary().bytes();
+  WriteDictionary("engtoGer.dic", original);
+  WriteInfo(kRecords);
+  EXPECT_EQ(Run([](RecordingFiles& files) {
+              files.FailCall(RecordingFiles::Operation::kWrite, 2, 2);
+            }),
+            kSomeDictionaryPatched);
+  Bytes expected = Model(original, {kRecords[0]}).bytes;
+  expected[ItemValueAt(1, 3)] = 0x22;
+  expected[ItemValueAt(1, 3) + 1] = 0x22;
+  EXPECT_EQ(Dictionary("engtoGer.dic"), expected);
+  ExpectSeekWarning("Ger");
+}
+
+TEST_F(DictionaryPatcherTest, UnknownLengthRefusesEveryPosition) {
+  const Bytes original = StandardDictionary().bytes();
+  WriteDictionary("engtoPtg.dic", original);
+  WriteInfo(kRecords);
+  const auto unknown_length = [](RecordingFiles& files) {
+    files.ReportLength(-1, ".dic");
+  };
+  EXPECT_EQ(Run(unknown_length), kSomeDictionaryPatched);
+  EXPECT_EQ(Dictionary("engtoPtg.dic"), original);
+  ExpectSeekWarning("Ptg");
+
+  // The check test does not depend on the length.
+  EXPECT_EQ(Run(), kSomeDictionaryPatched);
+  EXPECT_EQ(Run(unknown_length), kNoDictionaryPatched);
+  EXPECT_TRUE(boxes_.boxes.empty());
+}
+
+TEST_F(DictionaryPatcherTest, TriesTheNineLanguagesInOrderAndNoOthers) {
+  const Bytes original = StandardDictionary().bytes();
+  for (const char* code : {"Ar_", "Ko_", "Sw_"}) {
+    WriteDictionary(std::string("engto") + code + ".dic", original);
+  }
+  WriteInfo(kRecords);
+
+  EXPECT_EQ(Run(), kNoDictionaryPatched);
+  EXPECT_TRUE(boxes_.boxes.empty());
+  std::vector<std::string> expected = {"info.tmp"};
+  for (const char* code :
+       {"Eng", "Dut", "Fre", "Ger", "Heb", "Ita", "Jpn", "jap", "Ptg", "Spa"}) {
+    expected.push_back(PathOf(code));
+  }
+  EXPECT_EQ(files_->OpenedPaths(), expected);
+  for (const auto& call : files_->opens()) {
+    if (call.path != "info.tmp") {
+      EXPECT_EQ(call.access, platform::FileAccess::kReadWrite);
+    }
+  }
+  EXPECT_EQ(Dictionary("engtoKo_.dic"), original);
+}
+
+TEST_F(DictionaryPatcherTest, JapaneseFallsBackToJapOnlyWhenJpnIsMissing) {
+  const Bytes original = StandardDictionary().bytes();
+  WriteDictionary("engtojap.dic", original);
+  WriteInfo(kRecords);
+  EXPECT_EQ(Run(), kSomeDictionaryPatched);
+  EXPECT_EQ(Dictionary("engtojap.dic"), Model(original, kRecords).bytes);
+
+  WriteDictionary("engtojap.dic", original);
+  WriteDictionary("engtoJpn.dic", original);
+  EXPECT_EQ(Run(), kSomeDictionaryPatched);
+  EXPECT_EQ(Dictionary("engtoJpn.dic"), Model(original, kRecords).bytes);
+  EXPECT_EQ(Dictionary("engtojap.dic"), original);
+  for (const std::string& path : files_->OpenedPaths()) {
+    EXPECT_NE(path, PathOf("jap"));
+  }
+
+  // A warning about the fallback file is captioned with its own path.
+  std::filesystem::remove(data_folder() / "engtoJpn.dic");
+  WriteInfo({{0, 0, 1}, {0, 500, 2}});
+  EXPECT_EQ(Run(), kSomeDictionaryPatched);
+  ExpectSeekWarning("jap");
+}
+
+TEST_F(DictionaryPatcherTest, EachFileIsTakenOnItsOwn) {
+  const Bytes original = StandardDictionary().bytes();
+  const Bytes patched = Model(original, kRecords).bytes;
+  DictionaryBuilder truncated(600);  // section 4's item lies past its end
+  for (int s = 0; s < 5; ++s) truncated.Section(s, 200 + 40 * s);
+  truncated.Entry(200, 0, 500).Entry(240, 3, 520).Entry(360, 9, 700);
+  WriteDictionary("engtoEng.dic", original);
+  WriteDictionary("engtoDut.dic", patched);
+  WriteDictionary("engtoFre.dic", truncated.bytes());
+  WriteInfo(kRecords);
+
+  EXPECT_EQ(Run(), kSomeDictionaryPatched);
+  EXPECT_EQ(Dictionary("engtoEng.dic"), patched);
+  EXPECT_EQ(Dictionary("engtoDut.dic"), patched);
+  EXPECT_EQ(Dictionary("engtoFre.dic"),
+            Model(truncated.bytes(), kRecords).bytes);
+  ExpectSeekWarning("Fre");
+}
+
+// A file that exists but cannot be opened for writing is not updated, and
+// the user is told; a missing one is passed over in silence.
+TEST_F(DictionaryPatcherTest, UnwritableFileIsReported) {
+  struct Case {
+    const char* name;
+    std::vector<const char*> folders;  // dictionary names taken by folders
+    std::vector<const char*> files;    // dictionary files
+    const char* caption;               // nullptr: no warning
+    PatchResult result;
+  };
+  // clang-format off
+  const std::vector<Case> cases = {
+      {"folder of that name", {"engtoGer.dic"}, {}, "Ger",
+       kNoDictionaryPatched},
+      {"others still patched", {"engtoGer.dic"}, {"engtoSpa.dic"}, "Ger",
+       kSomeDictionaryPatched},
+      {"Jpn unwritable, jap patched", {"engtoJpn.dic"}, {"engtojap.dic"},
+       nullptr, kSomeDictionaryPatched},
+      {"Jpn missing, jap unwritable", {"engtojap.dic"}, {}, "jap",
+       kNoDictionaryPatched},
+      {"both unwritable", {"engtoJpn.dic", "engtojap.dic"}, {}, "Jpn",
+       kNoDictionaryPatched},
+  };
+  // clang-format on
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::filesystem::remove_all(data_folder());
+    std::filesystem::create_directories(data_folder());
+    for (const char* name : c.folders) {
+      std::filesystem::create_directory(data_folder() / name);
+    }
+    for (const char* name : c.files) {
+      WriteDictionary(name, StandardDictionary().bytes());
+    }
+    WriteInfo(kRecords);
+
+    EXPECT_EQ(Run(), c.result);
+    if (c.caption == nullptr) {
+      EXPECT_TRUE(boxes_.boxes.empty());
+    } else {
+      ASSERT_EQ(boxes_.boxes.size(), 1u);
+      EXPECT_EQ(boxes_.boxes[0].text,
+                "Cannot open this file for writing. Skipping...");
+      EXPECT_EQ(boxes_.boxes[0].caption, PathOf(c.caption));
+      EXPECT_EQ(boxes_.boxes[0].flags, kWarningFlags);
+    }
+  }
+}
+
+#if defined(_WIN32)
+TEST_F(DictionaryPatcherTest, FileHeldWithoutWriteSharingIsReported) {
+  const Bytes original = StandardDictionary().bytes();
+  WriteDictionary("engtoDut.dic", original);
+  WriteInfo(kRecords);
+  const std::string path = (data_folder() / "engtoDut.dic").string();
+  const HANDLE held =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  const PatchResult result = Run();
+  CloseHandle(held);
+
+  EXPECT_EQ(result, kNoDictionaryPatched);
+  ASSERT_EQ(boxes_.boxes.size(), 1u);
+  EXPECT_EQ(boxes_.boxes[0].text,
+            "Cannot open this file for writing. Skipping...");
+  EXPECT_EQ(boxes_.boxes[0].caption, PathOf("Dut"));
+  EXPECT_EQ(Dictionary("engtoDut.dic"), original);
+}
+#endif
+
+TEST_F(DictionaryPatcherTest, UnreadableDescriptionOpensNoDictionary) {
+  const Bytes original = StandardDictionary().bytes();
+  WriteDictionary("engtoEng.dic", original);
+  EXPECT_EQ(Run(), kDescriptionUnreadable);  // no info.tmp
+
+  Bytes invalid = DescriptionBytes(kRecords);
+  invalid.pop_back();
+  test_support::WriteBytes(folder_.path() / "info.tmp", invalid);
+  EXPECT_EQ(Run(), kDescriptionUnreadable);
+  EXPECT_EQ(files_->OpenedPaths(), std::vector<std::string>{"info.tmp"});
+  EXPECT_TRUE(boxes_.boxes.empty());
+  EXPECT_EQ(Dictionary("engtoEng.dic"), original);
+}
+
+TEST_F(DictionaryPatcherTest, DescriptionWithoutRecordsOpensNoDictionary) {
+  WriteDictionary("engtoEng.dic", StandardDictionary().bytes());
+  WriteInfo({});
+  EXPECT_EQ(Run(), kNoDictionaryPatched);
+  EXPECT_EQ(files_->OpenedPaths(), std::vector<std::string>{"info.tmp"});
+}
+
+TEST_F(DictionaryPatcherTest, TooLongFolderCountsAsNoFile) {
+  installation_ = "C:\\" + std::string(240, 'x') + "\\";
+  WriteInfo(kRecords);
+  EXPECT_EQ(Run(), kNoDictionaryPatched);
+  EXPECT_EQ(files_->OpenedPaths(), std::vector<std::string>{"info.tmp"});
+  EXPECT_TRUE(boxes_.boxes.empty());
+}
+
+TEST(DictionaryPathTest, PathsUpTo255Characters) {
+  char data_folder[kPathBufferSize];
+  char path[kPathBufferSize];
+  ASSERT_TRUE(MakeDataFolder("D:\\Apps\\Trans\\", data_folder));
+  EXPECT_STREQ(data_folder, "D:\\Apps\\Trans\\data\\");
+  ASSERT_TRUE(MakeDataFolder("D:\\Apps\\Trans", data_folder));
+  EXPECT_STREQ(data_folder, "D:\\Apps\\Trans\\data\\");
+  ASSERT_TRUE(MakeDataFolder("", data_folder));
+  EXPECT_STREQ(data_folder, "\\data\\");
+  ASSERT_TRUE(MakeDictionaryPath("D:\\Apps\\Trans\\data\\", "Ger", path));
+  EXPECT_STREQ(path, "D:\\Apps\\Trans\\data\\engtoGer.dic");
+
+  // "data\" adds 5 characters and "engtoGer.dic" 12.
+  const std::string folder238 = std::string(237, 'f') + "\\";
+  ASSERT_TRUE(MakeDataFolder(folder238.c_str(), data_folder));
+  ASSERT_TRUE(MakeDictionaryPath(data_folder, "Ger", path));
+  EXPECT_EQ(std::string(path).size(), 255u);
+  const std::string folder239 = std::string(238, 'f') + "\\";
+  ASSERT_TRUE(MakeDataFolder(folder239.c_str(), data_folder));
+  EXPECT_FALSE(MakeDictionaryPath(data_folder, "Ger", path));
+
+  EXPECT_TRUE(MakeDataFolder(std::string(249, 'f').c_str(), data_folder));
+  EXPECT_EQ(std::string(data_folder).size(), 255u);
+  EXPECT_FALSE(MakeDataFolder(std::string(250, 'f').c_str(), data_folder));
+}
+
+}  // namespace
+}  // namespace tavelon::patch

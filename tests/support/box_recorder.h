@@ -1,0 +1,28 @@
+// A message-box stand-in that records each box instead of showing it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/message_boxes.h"
+
+namespace tavelon::fakes {
+
+struct RecordedBox {
+  std::string text;
+  std::string caption;
+  std::uint32_t flags;
+};
+
+class BoxRecorder final : public platform::MessageBoxes {
+ public:
+  void Show(const char* text, const char* caption,
+            std::uint32_t flags) override {
+    boxes.push_back(RecordedBox{text, caption, flags});
+  }
+
+  std::vector<RecordedBox> boxes;
+};
+
+}  // namespace tavelon::fakes
