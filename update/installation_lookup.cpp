@@ -52,6 +52,8 @@ bool QueryText(platform::Registry& registry, RegistryKey key, const char* name,
 // the path of its program up to (without) the last backslash. A command in
 // quotation marks names the program between them, and what follows the
 // closing mark is ignored. A command that leaves no folder gives nothing.
+// A quotation mark is never the second byte of a double-byte character, so
+// it is looked for byte by byte.
 const char* FolderFromRunEntry(char* command) {
   char* program = command;
   if (command[0] == '"') {

@@ -1,0 +1,162 @@
+#include "settings/options_update.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/support/fake_registry.h"
+#include "tests/support/scratch_registry.h"
+
+#if defined(_WIN32)
+#include "platform/system.h"
+#endif
+
+namespace tavelon::settings {
+namespace {
+
+using fakes::FakeRegistry;
+using fakes::KeyAccess;
+using platform::RegistryRoot;
+
+constexpr char kOptionsKey[] = "Software\\Tavelon\\Tavelon Translator\\Options";
+constexpr char kProductKey[] = "Software\\Tavelon\\Tavelon Translator";
+const std::string kDwordOne("\x01\0\0\0", 4);
+
+struct NamedValue {
+  const char* name;
+  std::uint32_t type;
+  std::string data;
+};
+
+// The options key as found before the update; other values must survive.
+struct OptionsCase {
+  const char* name;
+  bool key_exists;
+  std::vector<NamedValue> before;
+  std::vector<NamedValue> kept;
+};
+
+const std::vector<OptionsCase>& Cases() {
+  static const std::vector<OptionsCase> cases = {
+      {"NoProductKeys", false, {}, {}},
+      {"EmptyOptionsKey", true, {}, {}},
+      {"TextZeroReplaced",
+       true,
+       {{"EnableExpressions", fakes::kRegSz, std::string("0\0", 2)}},
+       {}},
+      {"DwordZeroReplaced",
+       true,
+       {{"EnableExpressions", fakes::kRegDword, std::string(4, '\0')}},
+       {}},
+      {"BinaryOfOtherCaseReplaced",
+       true,
+       {{"enableexpressions", fakes::kRegBinary, "\x07\x07"}},
+       {}},
+      {"OtherValuesUntouched",
+       true,
+       {{"Language", fakes::kRegSz, std::string("Jpn\0", 4)},
+        {"EnableExpressions", fakes::kRegSz, std::string("no\0", 3)},
+        {"WindowWidth", fakes::kRegDword, std::string("\x80\x02\0\0", 4)}},
+       {{"Language", fakes::kRegSz, std::string("Jpn\0", 4)},
+        {"WindowWidth", fakes::kRegDword, std::string("\x80\x02\0\0", 4)}}},
+  };
+  return cases;
+}
+
+template <typename Backend>
+void StoreCase(Backend& store, const OptionsCase& c) {
+  if (c.key_exists) store.AddKey(RegistryRoot::kCurrentUser, kOptionsKey);
+  for (const NamedValue& value : c.before) {
+    store.SetValue(RegistryRoot::kCurrentUser, kOptionsKey, value.name,
+                   value.type, value.data);
+  }
+}
+
+// After the update the key holds the option as REG_DWORD 1 and the kept
+// values exactly as they were, and nothing else.
+template <typename Backend>
+void CheckOptions(const Backend& store, const OptionsCase& c) {
+  const auto option = store.FindValue(RegistryRoot::kCurrentUser, kOptionsKey,
+                                      "EnableExpressions");
+  ASSERT_TRUE(static_cast<bool>(option));
+  EXPECT_EQ(option->type, fakes::kRegDword);
+  EXPECT_EQ(option->data, kDwordOne);
+  for (const NamedValue& kept : c.kept) {
+    const auto value =
+        store.FindValue(RegistryRoot::kCurrentUser, kOptionsKey, kept.name);
+    ASSERT_TRUE(static_cast<bool>(value)) << kept.name;
+    EXPECT_EQ(value->type, kept.type) << kept.name;
+    EXPECT_EQ(value->data, kept.data) << kept.name;
+  }
+  EXPECT_EQ(store.ValueCount(RegistryRoot::kCurrentUser, kOptionsKey),
+            c.kept.size() + 1);
+}
+
+TEST(OptionsUpdate, CasesOnStandInRegistry) {
+  for (const OptionsCase& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    FakeRegistry registry;
+    StoreCase(registry, c);
+
+    UpdateOptions(registry);
+
+    CheckOptions(registry, c);
+    EXPECT_TRUE(registry.HasKey(RegistryRoot::kCurrentUser, kProductKey));
+    EXPECT_EQ(registry.open_handles(), 0u);
+    EXPECT_EQ(registry.bad_closes(), 0);
+    ASSERT_EQ(registry.attempts().size(), 1u);
+    EXPECT_EQ(registry.attempts()[0].access, KeyAccess::kSet);
+    EXPECT_EQ(registry.attempts()[0].root, RegistryRoot::kCurrentUser);
+    EXPECT_EQ(registry.attempts()[0].path, kOptionsKey);
+  }
+}
+
+TEST(OptionsUpdate, TwiceLeavesOneValue) {
+  FakeRegistry registry;
+  UpdateOptions(registry);
+  UpdateOptions(registry);
+  CheckOptions(registry, Cases()[0]);
+  EXPECT_EQ(registry.open_handles(), 0u);
+}
+
+TEST(OptionsUpdate, KeyRefusedWritesNothing) {
+  FakeRegistry registry;
+  registry.DenyAccess(RegistryRoot::kCurrentUser, kOptionsKey);
+
+  UpdateOptions(registry);
+
+  EXPECT_FALSE(registry.HasKey(RegistryRoot::kCurrentUser, kOptionsKey));
+  EXPECT_EQ(registry.open_handles(), 0u);
+  EXPECT_EQ(registry.bad_closes(), 0);
+}
+
+TEST(OptionsUpdate, FailedWriteStillClosesKey) {
+  FakeRegistry registry;
+  registry.set_fail_writes(true);
+
+  UpdateOptions(registry);
+
+  EXPECT_EQ(registry.ValueCount(RegistryRoot::kCurrentUser, kOptionsKey), 0u);
+  EXPECT_EQ(registry.open_handles(), 0u);
+  EXPECT_EQ(registry.bad_closes(), 0);
+}
+
+#if defined(_WIN32)
+// The same cases against the system registry, redirected to scratch keys.
+TEST(OptionsUpdate, CasesOnSystemRegistry) {
+  for (const OptionsCase& c : Cases()) {
+    SCOPED_TRACE(c.name);
+    fakes::ScratchRegistry scratch;
+    ASSERT_TRUE(scratch.ready());
+    StoreCase(scratch, c);
+
+    UpdateOptions(platform::SystemRegistry());
+
+    CheckOptions(scratch, c);
+  }
+}
+#endif
+
+}  // namespace
+}  // namespace tavelon::settings
