@@ -8,10 +8,10 @@
 namespace tavelon::update {
 namespace {
 
-using testing::FakeClock;
-using testing::FakeShell;
-using testing::FakeSleeper;
-using testing::FakeWindows;
+using fakes::FakeClock;
+using fakes::FakeShell;
+using fakes::FakeSleeper;
+using fakes::FakeWindows;
 
 constexpr char kFolder[] = "C:\\Update\\";
 const std::string kSpeech = std::string(kFolder) + "MSpchapi.exe";

@@ -1,6 +1,7 @@
 // Windows, cursor, shell, sleep and process information on Win32.
-#include <shellapi.h>
 #include <windows.h>
+// shellapi.h needs the definitions of windows.h.
+#include <shellapi.h>
 
 #include "platform/system.h"
 

@@ -11,7 +11,7 @@
 #include "platform/desktop.h"
 #include "platform/process.h"
 
-namespace tavelon::testing {
+namespace tavelon::fakes {
 
 class FakeClock {
  public:
@@ -115,4 +115,4 @@ class FakeProcess final : public platform::Process {
   bool fail_module_path = false;
 };
 
-}  // namespace tavelon::testing
+}  // namespace tavelon::fakes

@@ -1,0 +1,239 @@
+#include "update/update_run.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/system.h"
+#include "tests/support/box_recorder.h"
+#include "tests/support/dictionary_builder.h"
+#include "tests/support/fake_desktop.h"
+#include "tests/support/fake_registry.h"
+#include "tests/support/recording_files.h"
+#include "tests/support/temp_folder.h"
+
+namespace tavelon::update {
+namespace {
+
+using platform::RegistryRoot;
+using test_support::Bytes;
+using test_support::DictionaryBuilder;
+
+constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+constexpr char kOptionsKey[] = "Software\\Tavelon\\Tavelon Translator\\Options";
+constexpr std::uint32_t kCompletedFlags = 0x50040;
+constexpr std::uint32_t kUnreadableFlags = 0x50030;
+
+int pauses = 0;
+void CountPause() { ++pauses; }
+
+// A whole run against real files in a scratch folder: the installation in
+// "inst", the program and its installers in "upd", and the current
+// directory wherever the case puts it. Registry, windows, shell and boxes
+// are stand-ins.
+class UpdateRunTest : public ::testing::Test {
+ protected:
+  UpdateRunTest() {
+    std::filesystem::create_directories(folder_.path() / "inst" / "data");
+    std::filesystem::create_directories(folder_.path() / "upd");
+    install_ = folder_.PathOf("inst") + "\\";
+    update_ = folder_.PathOf("upd") + "\\";
+    process_.command_line = "\"" + update_ + "TavelonUpdate.exe\" m";
+    process_.module_path = update_ + "TavelonUpdate.exe";
+    registry_.SetValue(RegistryRoot::kCurrentUser, kRunKey,
+                       "Tavelon Translator", fakes::kRegSz,
+                       install_ + "tavelon.exe");
+    windows_.windows.push_back({"Tavelon", "Tavelon", 0, ~0ull});
+    shell_.results[update_ + "MSpchapi.exe"] = 42;
+    shell_.results[update_ + "Msttsm22.exe"] = 42;
+    shell_.results[update_ + "Msttsf22.exe"] = 42;
+    pauses = 0;
+  }
+
+  // One dictionary whose item at 300 the single record (0, 0) sets.
+  void WriteDictionaryAndInfo() {
+    dictionary_ = folder_.path() / "inst" / "data" / "engtoGer.dic";
+    test_support::WriteBytes(dictionary_, DictionaryBuilder(400)
+                                              .Section(0, 200)
+                                              .Entry(200, 0, 300)
+                                              .Item(300, 0x11111111)
+                                              .bytes());
+    test_support::WriteBytes(folder_.path() / "upd" / "info.tmp",
+                             test_support::DescriptionBytes({{0, 0, 0xCAFE}}));
+  }
+
+  int Run(const std::filesystem::path& current_directory) {
+    test_support::CurrentDirectoryGuard guard(current_directory);
+    const RunPlatform system{process_, registry_, files_,   boxes_,
+                             windows_, shell_,    sleeper_, CountPause};
+    return RunUpdate(system);
+  }
+  int RunFromUpdateFolder() { return Run(folder_.path() / "upd"); }
+
+  std::uint32_t OptionValue() const {
+    const fakes::StoredValue* value = registry_.FindValue(
+        RegistryRoot::kCurrentUser, kOptionsKey, "EnableExpressions");
+    if (value == nullptr || value->type != fakes::kRegDword) return 0;
+    return test_support::GetUint32(
+        Bytes(value->data.begin(), value->data.end()), 0);
+  }
+
+  test_support::TempFolder folder_;
+  std::string install_, update_;
+  std::filesystem::path dictionary_;
+  fakes::FakeClock clock_;
+  fakes::FakeProcess process_;
+  fakes::FakeRegistry registry_;
+  fakes::RecordingFiles files_{platform::SystemFiles()};
+  fakes::BoxRecorder boxes_;
+  fakes::FakeWindows windows_{clock_};
+  fakes::FakeShell shell_{clock_};
+  fakes::FakeSleeper sleeper_{clock_};
+};
+
+TEST_F(UpdateRunTest, RefusesAnEmptyArgumentBeforeDoingAnything) {
+  for (const char* command_line :
+       {"TavelonUpdate.exe", "TavelonUpdate.exe  \t ", "\"C:\\a b\\x.exe\""}) {
+    boxes_.boxes.clear();
+    process_.command_line = command_line;
+    EXPECT_EQ(kExitStopped, RunFromUpdateFolder());
+    ASSERT_EQ(1u, boxes_.boxes.size());
+    EXPECT_EQ("Error in argument!", boxes_.boxes[0].text);
+    EXPECT_EQ("Tavelon Setup", boxes_.boxes[0].caption);
+    EXPECT_EQ(0x30u, boxes_.boxes[0].flags);
+  }
+  EXPECT_TRUE(registry_.attempts().empty());
+  EXPECT_TRUE(windows_.cursor_changes.empty());
+  EXPECT_TRUE(shell_.starts.empty());
+}
+
+TEST_F(UpdateRunTest, StopsWhenTheInstallationIsNotFound) {
+  fakes::FakeRegistry empty;
+  registry_ = empty;
+  EXPECT_EQ(kExitStopped, RunFromUpdateFolder());
+  ASSERT_EQ(1u, boxes_.boxes.size());
+  EXPECT_EQ("Tavelon Setup", boxes_.boxes[0].caption);
+  EXPECT_TRUE(windows_.closed.empty());
+  EXPECT_TRUE(windows_.cursor_changes.empty());
+  EXPECT_FALSE(registry_.HasKey(RegistryRoot::kCurrentUser, kOptionsKey));
+  EXPECT_TRUE(files_.opens().empty());
+  EXPECT_TRUE(shell_.starts.empty());
+}
+
+TEST_F(UpdateRunTest, AFullRunUpdatesEverythingAndRestartsTheProduct) {
+  WriteDictionaryAndInfo();
+  EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
+
+  EXPECT_EQ(1u, windows_.closed.size());
+  EXPECT_EQ(1, pauses);
+  EXPECT_EQ(1u, OptionValue());
+  EXPECT_EQ(0xCAFEu,
+            test_support::GetUint32(test_support::ReadBytes(dictionary_), 301));
+  EXPECT_EQ((std::vector<std::string>{"wait", "arrow"}),
+            windows_.cursor_changes);
+
+  ASSERT_EQ(1u, boxes_.boxes.size());
+  EXPECT_EQ("Update completed successfully!  Press OK to run updated Tavelon.",
+            boxes_.boxes[0].text);
+  EXPECT_EQ("Tavelon Setup", boxes_.boxes[0].caption);
+  EXPECT_EQ(kCompletedFlags, boxes_.boxes[0].flags);
+
+  ASSERT_EQ(3u, shell_.starts.size());
+  EXPECT_EQ(update_ + "MSpchapi.exe", shell_.starts[0].file);
+  EXPECT_EQ(update_ + "Msttsm22.exe", shell_.starts[1].file);
+  EXPECT_EQ(update_, shell_.starts[1].directory);
+  EXPECT_EQ(install_ + "tavelon.exe", shell_.starts[2].file);
+  EXPECT_EQ(install_, shell_.starts[2].directory);
+  EXPECT_EQ(0u, files_.StillOpen());
+}
+
+TEST_F(UpdateRunTest, WithoutAProductWindowThereIsNoCloseAndNoPause) {
+  WriteDictionaryAndInfo();
+  windows_.windows.clear();
+  EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
+  EXPECT_TRUE(windows_.closed.empty());
+  EXPECT_EQ(0, pauses);
+}
+
+// Without a readable info.tmp the run still sets the option, runs the
+// installers and restarts the product, but says that the update failed.
+TEST_F(UpdateRunTest, AnUnreadableUpdateDescriptionIsReportedAsAFailure) {
+  WriteDictionaryAndInfo();
+  const Bytes before = test_support::ReadBytes(dictionary_);
+  EXPECT_EQ(kExitUpdateUnreadable, Run(folder_.path()));  // no info.tmp here
+
+  ASSERT_EQ(1u, boxes_.boxes.size());
+  EXPECT_EQ(
+      "Update failed - Could not read the update information file "
+      "info.tmp\nPlease run the update from its own folder and try again",
+      boxes_.boxes[0].text);
+  EXPECT_EQ("Tavelon Setup", boxes_.boxes[0].caption);
+  EXPECT_EQ(kUnreadableFlags, boxes_.boxes[0].flags);
+  EXPECT_EQ(before, test_support::ReadBytes(dictionary_));
+  EXPECT_EQ(1u, OptionValue());
+  ASSERT_EQ(3u, shell_.starts.size());
+  EXPECT_EQ(install_ + "tavelon.exe", shell_.starts[2].file);
+}
+
+TEST_F(UpdateRunTest, AnAlreadyPatchedOrEmptyUpdateStillCompletes) {
+  WriteDictionaryAndInfo();
+  EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
+  EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());  // nothing left to do
+  test_support::WriteBytes(folder_.path() / "upd" / "info.tmp",
+                           test_support::DescriptionBytes({}));
+  EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
+  ASSERT_EQ(3u, boxes_.boxes.size());
+  for (const auto& box : boxes_.boxes) EXPECT_EQ(kCompletedFlags, box.flags);
+}
+
+TEST_F(UpdateRunTest, TheArgumentsFirstCharacterChoosesTheVoice) {
+  struct {
+    const char* argument;
+    const char* voice;
+  } const cases[] = {
+      {"m", "Msttsm22.exe"}, {"Male", "Msttsm22.exe"},
+      {"f", "Msttsf22.exe"}, {"\"male\"", "Msttsf22.exe"},
+      {"7", "Msttsf22.exe"},
+  };
+  for (const auto& c : cases) {
+    shell_.starts.clear();
+    process_.command_line = std::string("TavelonUpdate.exe ") + c.argument;
+    RunFromUpdateFolder();
+    ASSERT_EQ(3u, shell_.starts.size()) << c.argument;
+    EXPECT_EQ(update_ + c.voice, shell_.starts[1].file) << c.argument;
+  }
+}
+
+// A module path that failed or was cut short gives no update folder, and
+// then no installer is started: never a bare file name the system would
+// look for in the current directory and the path.
+TEST_F(UpdateRunTest, NoInstallersWithoutTheProgramsOwnFolder) {
+  const std::string long_path = "C:\\" + std::string(260, 'x') + "\\T.exe";
+  for (bool fail : {true, false}) {
+    shell_.starts.clear();
+    process_.fail_module_path = fail;
+    process_.module_path = long_path;
+    EXPECT_EQ(kExitUpdateUnreadable, Run(folder_.path()));
+    ASSERT_EQ(1u, shell_.starts.size());
+    EXPECT_EQ(install_ + "tavelon.exe", shell_.starts[0].file);
+  }
+}
+
+TEST_F(UpdateRunTest, AppendsOneBackslashToTheInstallationFolder) {
+  constexpr char kAppPaths[] =
+      "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\tavelon.exe";
+  for (const char* path : {"C:\\Prog\\Tavelon", "C:\\Prog\\Tavelon\\"}) {
+    fakes::FakeRegistry registry;
+    registry.SetValue(RegistryRoot::kLocalMachine, kAppPaths, "Path",
+                      fakes::kRegSz, path);
+    registry_ = registry;
+    shell_.starts.clear();
+    Run(folder_.path());
+    ASSERT_FALSE(shell_.starts.empty());
+    EXPECT_EQ("C:\\Prog\\Tavelon\\tavelon.exe", shell_.starts.back().file);
+    EXPECT_EQ("C:\\Prog\\Tavelon\\", shell_.starts.back().directory);
+  }
+}
+
+}  // namespace
+}  // namespace tavelon::update
