@@ -101,6 +101,7 @@ class PosixFiles final : public Files {
       close(descriptor);
       return OpenStatus::kFailed;
     }
+    if (Tracked(descriptor)) positions_[descriptor] = 0;
     *file = descriptor;
     return OpenStatus::kOpened;
   }
@@ -119,32 +120,58 @@ class PosixFiles final : public Files {
     if constexpr (sizeof(off_t) < sizeof(std::int64_t)) {
       if (position > std::numeric_limits<off_t>::max()) return false;
     }
-    return lseek(Descriptor(file), static_cast<off_t>(position), SEEK_SET) ==
+    const int descriptor = Descriptor(file);
+    if (Tracked(descriptor)) {
+      // Kept here and handed to pread/pwrite: one system call per access.
+      positions_[descriptor] = static_cast<off_t>(position);
+      return true;
+    }
+    return lseek(descriptor, static_cast<off_t>(position), SEEK_SET) ==
            static_cast<off_t>(position);
   }
 
   std::uint32_t Read(FileHandle file, void* buffer,
                      std::uint32_t size) override {
+    const int descriptor = Descriptor(file);
     ssize_t result;
     do {
-      result = read(Descriptor(file), buffer, size);
+      result = Tracked(descriptor)
+                   ? pread(descriptor, buffer, size, positions_[descriptor])
+                   : read(descriptor, buffer, size);
     } while (result < 0 && errno == EINTR);
-    return result < 0 ? 0 : static_cast<std::uint32_t>(result);
+    return Transferred(descriptor, result);
   }
 
   std::uint32_t Write(FileHandle file, const void* data,
                       std::uint32_t size) override {
+    const int descriptor = Descriptor(file);
     ssize_t result;
     do {
-      result = write(Descriptor(file), data, size);
+      result = Tracked(descriptor)
+                   ? pwrite(descriptor, data, size, positions_[descriptor])
+                   : write(descriptor, data, size);
     } while (result < 0 && errno == EINTR);
-    return result < 0 ? 0 : static_cast<std::uint32_t>(result);
+    return Transferred(descriptor, result);
   }
 
   void Close(FileHandle file) override { close(Descriptor(file)); }
 
  private:
+  // The position of each open file with a small descriptor number is kept
+  // here rather than in the system; larger descriptors use the system's.
+  static constexpr int kTrackedDescriptors = 256;
+
   static int Descriptor(FileHandle file) { return static_cast<int>(file); }
+  static bool Tracked(int descriptor) {
+    return descriptor >= 0 && descriptor < kTrackedDescriptors;
+  }
+
+  // Bytes transferred, moving a kept position past them.
+  std::uint32_t Transferred(int descriptor, ssize_t result) {
+    if (result < 0) return 0;
+    if (Tracked(descriptor)) positions_[descriptor] += result;
+    return static_cast<std::uint32_t>(result);
+  }
 
   static int OpenRetrying(const char* path, int flags) {
     int descriptor;
@@ -153,6 +180,8 @@ class PosixFiles final : public Files {
     } while (descriptor < 0 && errno == EINTR);
     return descriptor;
   }
+
+  off_t positions_[kTrackedDescriptors] = {};
 };
 
 }  // namespace
