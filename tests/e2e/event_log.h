@@ -1,0 +1,123 @@
+// The event log of the end-to-end stand-ins: every stand-in appends one
+// line per event to the file that the environment variable TAVELON_E2E_LOG
+// names (programs started by the shell inherit it). A line is
+//   <wall clock in ms>\t<source>\t<process id>\t<event>[\t<key>=<value>]...
+// with every byte below 0x21, '%' and every byte of 0x7F and above in the
+// values written as %XX, so that lines of all the processes can be told
+// apart and compared in time by the test driver.
+#pragma once
+
+#include <windows.h>
+
+#include <cstddef>
+#include <cstdio>
+
+namespace e2e {
+
+inline long long NowMs() {
+  FILETIME now;
+  GetSystemTimeAsFileTime(&now);
+  ULARGE_INTEGER ticks;
+  ticks.LowPart = now.dwLowDateTime;
+  ticks.HighPart = now.dwHighDateTime;
+  // 100 ns ticks since 1601 to milliseconds since 1970.
+  return static_cast<long long>(ticks.QuadPart / 10000ULL) - 11644473600000LL;
+}
+
+class EventLine {
+ public:
+  EventLine(const char* source, const char* event) {
+    char head[64];
+    std::snprintf(head, sizeof head, "%lld\t", NowMs());
+    Append(head);
+    Append(source);
+    std::snprintf(head, sizeof head, "\t%lu\t",
+                  static_cast<unsigned long>(GetCurrentProcessId()));
+    Append(head);
+    Append(event);
+  }
+
+  EventLine& Text(const char* key, const char* value) {
+    Append("\t");
+    Append(key);
+    Append("=");
+    AppendEncoded(value);
+    return *this;
+  }
+
+  EventLine& Number(const char* key, long long value) {
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "%lld", value);
+    return Text(key, digits);
+  }
+
+  EventLine& Hex(const char* key, unsigned long value) {
+    char digits[32];
+    std::snprintf(digits, sizeof digits, "0x%lx", value);
+    return Text(key, digits);
+  }
+
+  // Appends the line to the log; without TAVELON_E2E_LOG nothing is written.
+  void Write() {
+    char path[MAX_PATH];
+    const DWORD length =
+        GetEnvironmentVariableA("TAVELON_E2E_LOG", path, sizeof path);
+    if (length == 0 || length >= sizeof path) return;
+    Append("\n");
+    // Several processes append to the same file; a sharing violation of a
+    // writer that holds it at that moment is retried.
+    for (int attempt = 0; attempt < 200; ++attempt) {
+      const HANDLE file =
+          CreateFileA(path, FILE_APPEND_DATA,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file != INVALID_HANDLE_VALUE) {
+        DWORD written = 0;
+        WriteFile(file, line_, static_cast<DWORD>(length_), &written, nullptr);
+        CloseHandle(file);
+        return;
+      }
+      Sleep(5);
+    }
+  }
+
+ private:
+  void Append(const char* text) {
+    for (; *text != '\0'; ++text) Put(*text);
+  }
+
+  void AppendEncoded(const char* text) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    for (; text != nullptr && *text != '\0'; ++text) {
+      const unsigned char byte = static_cast<unsigned char>(*text);
+      if (byte < 0x21 || byte == '%' || byte >= 0x7F) {
+        Put('%');
+        Put(kDigits[byte >> 4]);
+        Put(kDigits[byte & 0xF]);
+      } else {
+        Put(*text);
+      }
+    }
+  }
+
+  void Put(char c) {
+    // The last byte stays free for the line break.
+    if (length_ + 2 < sizeof line_) line_[length_++] = c;
+  }
+
+  char line_[16384] = {};
+  std::size_t length_ = 0;
+};
+
+// The process's working directory and module path, for the "started" lines.
+inline void CurrentDirectory(char* buffer, DWORD size) {
+  const DWORD length = GetCurrentDirectoryA(size, buffer);
+  if (length == 0 || length >= size) buffer[0] = '\0';
+}
+
+inline void ModulePath(char* buffer, DWORD size) {
+  const DWORD length = GetModuleFileNameA(nullptr, buffer, size);
+  if (length == 0 || length >= size) buffer[0] = '\0';
+}
+
+}  // namespace e2e

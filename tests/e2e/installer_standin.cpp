@@ -1,0 +1,111 @@
+// Stands in for the three speech component installers (copied as
+// MSpchapi.exe, Msttsm22.exe and Msttsf22.exe). Each logs its start with
+// its module path, working directory and full command line. The voice
+// installers (file names starting with "Mstts") then show a standard dialog
+// window ("#32770") titled "Microsoft Text-to-Speech Engine" for a set
+// time: TAVELON_E2E_DIALOG_MS milliseconds, else the number in the file
+// installer-dialog-ms.txt beside the program, else 2000. The speech
+// interface installer only works for a moment.
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "tests/e2e/event_log.h"
+
+namespace {
+
+const char kSource[] = "installer";
+HWND g_dialog = nullptr;
+
+const char* FileName(const char* path) {
+  const char* name = path;
+  for (const char* p = path; *p != '\0'; ++p) {
+    if (*p == '\\' || *p == '/') name = p + 1;
+  }
+  return name;
+}
+
+// The dialog time in milliseconds, as the comment at the top says.
+UINT DialogMilliseconds(const char* module) {
+  char text[64] = {};
+  const DWORD length =
+      GetEnvironmentVariableA("TAVELON_E2E_DIALOG_MS", text, sizeof text);
+  if (length == 0 || length >= sizeof text) {
+    text[0] = '\0';
+    char path[MAX_PATH];
+    const std::size_t folder =
+        static_cast<std::size_t>(FileName(module) - module);
+    const char kConfig[] = "installer-dialog-ms.txt";
+    if (folder + sizeof kConfig <= sizeof path) {
+      std::memcpy(path, module, folder);
+      std::memcpy(path + folder, kConfig, sizeof kConfig);
+      const HANDLE file =
+          CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      if (file != INVALID_HANDLE_VALUE) {
+        DWORD read = 0;
+        if (!ReadFile(file, text, sizeof text - 1, &read, nullptr)) read = 0;
+        text[read] = '\0';
+        CloseHandle(file);
+      }
+    }
+  }
+  if (text[0] == '\0') return 2000;
+  return static_cast<UINT>(std::strtoul(text, nullptr, 10));
+}
+
+void CALLBACK CloseDialog(HWND, UINT, UINT_PTR, DWORD) {
+  DestroyWindow(g_dialog);
+  e2e::EventLine(kSource, "dialog-closed").Write();
+  PostQuitMessage(0);
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  char directory[MAX_PATH];
+  char module[MAX_PATH];
+  e2e::CurrentDirectory(directory, sizeof directory);
+  e2e::ModulePath(module, sizeof module);
+  const char* name = FileName(module);
+  e2e::EventLine(kSource, "started")
+      .Text("name", name)
+      .Text("module", module)
+      .Text("cwd", directory)
+      .Text("cmdline", GetCommandLineA())
+      .Write();
+
+  if (_strnicmp(name, "Mstts", 5) != 0) {
+    Sleep(300);
+    e2e::EventLine(kSource, "exit").Text("name", name).Write();
+    return 0;
+  }
+
+  const UINT milliseconds = DialogMilliseconds(module);
+  g_dialog = CreateWindowExA(0, "#32770", "Microsoft Text-to-Speech Engine",
+                             WS_POPUP | WS_CAPTION | WS_VISIBLE, 200, 160, 420,
+                             120, nullptr, nullptr, instance, nullptr);
+  if (g_dialog == nullptr) {
+    e2e::EventLine(kSource, "dialog-failed")
+        .Number("error", static_cast<long long>(GetLastError()))
+        .Write();
+    return 3;
+  }
+  CreateWindowExA(0, "STATIC", "Installing the text-to-speech voice...",
+                  WS_CHILD | WS_VISIBLE, 16, 24, 380, 24, g_dialog, nullptr,
+                  instance, nullptr);
+  e2e::EventLine(kSource, "dialog-shown")
+      .Text("name", name)
+      .Number("ms", static_cast<long long>(milliseconds))
+      .Write();
+  SetTimer(nullptr, 0, milliseconds, CloseDialog);
+
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  e2e::EventLine(kSource, "exit").Text("name", name).Write();
+  return 0;
+}

@@ -1,0 +1,693 @@
+#!/usr/bin/env python3
+"""End-to-end tests: the real TavelonUpdate.exe under Wine on a virtual X
+display, with stand-ins for the translator, the speech installers and the
+person who runs the update (see tavelon_e2e.py).
+
+    run_e2e.py --updater TavelonUpdate.exe --product tavelon.exe \
+               --installer e2e_installer.exe --user e2e_user.exe [CASE...]
+
+Runs the named cases (all without names) one after the other in one Wine
+prefix, resetting folders and registry entries before each, and ends with
+"N passed, N failed".
+"""
+
+import argparse
+import struct
+import sys
+import time
+import traceback
+from pathlib import Path
+
+# No byte-code cache in the source tree.
+sys.dont_write_bytecode = True
+sys.path.insert(0, str(Path(__file__).resolve().parent))
+
+import tavelon_e2e as t  # noqa: E402
+
+INSTALL = r"C:\Program Files\Tavelon Translator"
+UPDATE = r"C:\Tavelon Update 2.1"
+ELSEWHERE = r"C:\Downloads"
+DECOY = r"C:\Old Tavelon"
+UPDATER = UPDATE + r"\TavelonUpdate.exe"
+QUOTED_UPDATER = '"' + UPDATER + '"'
+DIRECTORY = object()  # a folder where a dictionary file is expected
+
+RECORDS = t.make_records(seed=7, count=12)
+INFO = t.info_file(RECORDS, reserved=b"\x01\x02\x03")
+
+
+# --- Checks ---------------------------------------------------------------
+
+class Failed(Exception):
+    pass
+
+
+class Checks:
+    def __init__(self):
+        self.failures = []
+
+    def that(self, condition, what):
+        if not condition:
+            self.failures.append(what)
+        return condition
+
+    def equal(self, actual, expected, what):
+        return self.that(actual == expected,
+                         f"{what}: expected {expected!r}, got {actual!r}")
+
+    def between(self, value, low, high, what):
+        return self.that(low <= value <= high,
+                         f"{what}: {value} not within [{low}, {high}]")
+
+    def stop_if_failed(self):
+        if self.failures:
+            raise Failed()
+
+
+def rest_of_command_line(cmdline):
+    """What follows the program name (quoted or not) in a command line."""
+    text = cmdline.lstrip(" \t")
+    if text.startswith('"'):
+        end = text.find('"', 1)
+        rest = text[end + 1:] if end >= 0 else ""
+    else:
+        cut = [i for i in (text.find(" "), text.find("\t")) if i >= 0]
+        rest = text[min(cut):] if cut else ""
+    return rest
+
+
+# --- Scenario set-up -------------------------------------------------------
+
+RESET_REGISTRY = f"""REGEDIT4
+
+[-HKEY_CURRENT_USER\\Software\\Tavelon]
+
+[-{t.APP_PATHS_KEY}]
+
+[{t.RUN_KEY}]
+"{t.RUN_VALUE}"=-
+
+[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
+"Managed"="N"
+"""
+
+OPTIONS_BEFORE = f"""
+[{t.OPTIONS_KEY}]
+"{t.OPTION}"="0"
+"OtherOption"=dword:00000007
+"""
+
+
+def run_entry(text):
+    return f'\n[{t.RUN_KEY}]\n"{t.RUN_VALUE}"={t.reg_text(text)}\n'
+
+
+def app_paths_entry(text):
+    return f'\n[{t.APP_PATHS_KEY}]\n"Path"={t.reg_text(text)}\n'
+
+
+class Scenario:
+    """One case's installation, update folder, registry and translator."""
+
+    def __init__(self, desk, dictionaries, registry, product_running=True,
+                 info=INFO, installers=True, dialog_ms=1000):
+        self.desk = desk
+        self.dictionaries = dictionaries
+        self.dialog_ms = dialog_ms
+        desk.close_products()
+        for folder in (INSTALL, UPDATE, ELSEWHERE, DECOY):
+            desk.remove(folder)
+        desk.path(ELSEWHERE).mkdir(parents=True)
+        desk.put(INSTALL + r"\tavelon.exe", desk.programs.product)
+        desk.path(INSTALL + r"\data").mkdir(parents=True)
+        for name, content in dictionaries.items():
+            if content is DIRECTORY:
+                desk.path(INSTALL + r"\data" + "\\" + name).mkdir()
+            else:
+                desk.put(INSTALL + r"\data" + "\\" + name, content)
+        # An older copy that the lookup must not pick when the Run entry
+        # names the installation.
+        desk.put(DECOY + r"\data\engtoEng.dic", t.build_dictionary(99))
+        desk.lay_out_update_folder(UPDATE, info=info, installers=installers)
+        desk.wine.reg_import(RESET_REGISTRY + OPTIONS_BEFORE + registry,
+                             desk.scratch)
+        self.product = (desk.start_product(INSTALL)
+                        if product_running else None)
+        self.before = self.snapshot()
+
+    def snapshot(self):
+        return {
+            "install": t.folder_state(self.desk.path(INSTALL)),
+            "decoy": t.folder_state(self.desk.path(DECOY)),
+            "options": self.desk.wine.reg_values(t.OPTIONS_KEY),
+        }
+
+    def run(self, argument_text, cwd=UPDATE, cmdline=None, **kwargs):
+        if cmdline is None:
+            cmdline = QUOTED_UPDATER + " " + argument_text
+        return self.desk.run_update(cmdline, cwd, program=UPDATER,
+                                    dialog_ms=self.dialog_ms, **kwargs)
+
+    def expected_dictionaries(self, records=RECORDS):
+        """Bytes of every dictionary after the update, and the warning boxes
+        (text, caption) it shows, in language order."""
+        data = INSTALL + r"\data" + "\\"
+        after = {name: content for name, content in self.dictionaries.items()
+                 if content is not DIRECTORY}
+        boxes = []
+        for code in t.LANGUAGES:
+            names = [t.dictionary_name(code)]
+            if code == "Jpn":
+                names.append(t.dictionary_name(t.JAPANESE_FALLBACK))
+            opened = next((n for n in names if n in after), None)
+            if opened is None:
+                denied = [n for n in names
+                          if self.dictionaries.get(n) is DIRECTORY]
+                if denied:
+                    boxes.append((t.CANNOT_WRITE, data + denied[0]))
+                continue
+            after[opened], outcome = t.apply_update(after[opened], records)
+            if outcome == "seek error":
+                boxes.append((t.SEEK_ERROR, data + opened))
+        return after, boxes
+
+
+def default_dictionaries():
+    """Some languages, Japanese under its fallback name, and a file of a
+    language that the update never touches."""
+    return {
+        "engtoEng.dic": t.build_dictionary(1),
+        "engtoFre.dic": t.build_dictionary(2),
+        "engtoGer.dic": t.build_dictionary(3),
+        "engtojap.dic": t.build_dictionary(4),
+        "engtoSpa.dic": t.build_dictionary(5),
+        "engtoKo_.dic": t.build_dictionary(6),
+    }
+
+
+# --- What the checks share ---------------------------------------------------
+
+def box_tuples(run):
+    return [(b["text"], b["caption"], int(b["flags"], 16)) for b in
+            run.boxes()]
+
+
+def check_boxes_seen(check, run):
+    """Each box that the program asked for was shown and got its OK."""
+    check.equal(len(run.of("user", "box-shown")), len(run.boxes()),
+                "boxes that appeared on the screen")
+    for box in run.boxes():
+        check.equal(box["owner"], "0x0", "owner window of the box")
+
+
+def check_nothing_changed(check, scenario, run):
+    after = scenario.snapshot()
+    check.that(after["install"] == scenario.before["install"],
+               "the installation's files changed (bytes or times)")
+    check.that(after["decoy"] == scenario.before["decoy"],
+               "the other installation's files changed")
+    check.equal(after["options"], scenario.before["options"], "the options")
+    check.equal(run.of("product", "WM_CLOSE"), [], "close requests")
+    check.equal(run.of("installer", "started"), [], "installers started")
+    check.equal(run.of("product", "started"), [], "translator started")
+    check.equal(run.calls("ShellExecuteA"), [], "programs started")
+
+
+def check_dictionaries(check, scenario, run, expected_warnings=None):
+    expected, warnings = scenario.expected_dictionaries()
+    state = t.folder_state(scenario.desk.path(INSTALL + r"\data"))
+    for name, content in expected.items():
+        if check.that(name in state, f"{name} is missing after the run"):
+            check.that(state[name][0] == content,
+                       f"{name}: bytes differ from the model "
+                       f"({describe_difference(state[name][0], content)})")
+    for name, (_, mtime) in state.items():
+        if expected.get(name) == scenario.dictionaries.get(name):
+            check.equal(mtime, scenario.before["install"]["data/" + name][1],
+                        f"{name}: time of last change (not to be written)")
+    check.that(scenario.desk.path(INSTALL + r"\data").is_dir(),
+               "the data folder")
+    check.that(t.folder_state(scenario.desk.path(DECOY)) ==
+               scenario.before["decoy"],
+               "the installation that the Run entry does not name changed")
+    shown = [(b["text"], b["caption"], int(b["flags"], 16))
+             for b in run.boxes() if b["caption"] != t.CAPTION]
+    check.equal(shown, [(text, caption, t.MB_ICONWARNING)
+                        for text, caption in warnings], "dictionary warnings")
+    if expected_warnings is not None:
+        check.equal(len(warnings), expected_warnings,
+                    "warnings that the scenario provokes (model)")
+    return state
+
+
+def describe_difference(actual, expected):
+    if len(actual) != len(expected):
+        return f"length {len(actual)}, expected {len(expected)}"
+    first = next((i for i, (a, b) in enumerate(zip(actual, expected))
+                  if a != b), None)
+    return "none" if first is None else f"first at byte {first}"
+
+
+def check_option_set(check, scenario):
+    options = scenario.desk.wine.reg_values(t.OPTIONS_KEY) or {}
+    check.equal(options.get(t.OPTION), ("REG_DWORD", "0x1"), t.OPTION)
+    check.equal(options.get("OtherOption"), ("REG_DWORD", "0x7"),
+                "the other option")
+
+
+def check_closed_before_patching(check, scenario, run, state):
+    closes = run.of("product", "WM_CLOSE")
+    if not check.equal(len(closes), 1, "close requests to the translator"):
+        return
+    check.equal((closes[0]["wparam"], closes[0]["lparam"]), ("0x0", "0x0"),
+                "WM_CLOSE parameters")
+    sends = run.calls("SendMessageA")
+    check.equal([(s["window"], int(s["message"], 16)) for s in sends],
+                [(scenario.product["hwnd"], t.WM_CLOSE)],
+                "messages sent (to the translator's window)")
+    for name, (_, mtime) in state.items():
+        if state[name][0] != scenario.dictionaries.get(name):
+            check.that(mtime // 1_000_000 >= closes[0].ms,
+                       f"{name} was written before the translator closed")
+
+
+def check_cursor(check, run):
+    """The wait cursor from before the close request until the patching is
+    done, the arrow before the installers."""
+    calls = [c for c in run.calls()
+             if c["function"] in ("LoadCursorA", "SetCursor",
+                                  "FindWindowA", "ShellExecuteA")]
+    names = [(c["function"], c.get("name") or c.get("class") or
+              c.get("file", "")) for c in calls]
+    wait = ("LoadCursorA", hex(t.IDC_WAIT))
+    arrow = ("LoadCursorA", hex(t.IDC_ARROW))
+    if not (check.that(wait in names, "the wait cursor was never loaded") and
+            check.that(arrow in names, "the arrow cursor was never loaded")):
+        return
+    i_wait, i_arrow = names.index(wait), names.index(arrow)
+    check.that(names[i_wait + 1][0] == "SetCursor" and
+               calls[i_wait + 1]["cursor"] != "0x0",
+               "the wait cursor was not set")
+    check.that(names[i_arrow + 1][0] == "SetCursor",
+               "the arrow cursor was not set")
+    look = (names.index(("FindWindowA", "Tavelon"))
+            if ("FindWindowA", "Tavelon") in names else -1)
+    check.that(i_wait < look < i_arrow,
+               "the translator was looked for outside the wait cursor")
+    shells = [i for i, n in enumerate(names) if n[0] == "ShellExecuteA"]
+    check.that(not shells or i_arrow < shells[0],
+               "an installer was started under the wait cursor")
+
+
+def check_installers(check, scenario, run, voice):
+    """The two installers, started from the update folder, paced 4 s apart,
+    and the wait for the voice installer's dialog."""
+    desktop = run.of("user", "run")[0]["desktop"]
+    shells = run.calls("ShellExecuteA")
+    started = run.of("installer", "started")
+    expected_names = ["MSpchapi.exe", voice]
+    check.equal([s["file"] for s in shells[:2]],
+                [UPDATE + "\\" + n for n in expected_names],
+                "installers started")
+    for shell in shells:
+        check.equal((shell["owner"], shell["verb"], shell["parameters"],
+                     int(shell["show"])), (desktop, "open", "", t.SW_SHOW),
+                    f"how {shell['file']} was started")
+    for shell in shells[:2]:
+        check.equal(shell["directory"], UPDATE + "\\",
+                    f"working folder given for {shell['file']}")
+    if not check.equal([s["name"] for s in started], expected_names,
+                       "installers that ran"):
+        return
+    for installer in started:
+        check.equal(installer["module"], UPDATE + "\\" + installer["name"],
+                    "installer's file")
+        check.equal(installer["cwd"], UPDATE, "installer's working folder")
+        check.equal(rest_of_command_line(installer["cmdline"]).strip(), "",
+                    "installer's parameters")
+    # Pacing: 4 s between the starts, the first look for the dialog 5 s
+    # after the voice installer's start, then once a second until the
+    # dialog is gone.
+    gap = shells[1].ms - shells[0].ms
+    check.between(gap, 3950, 5200, "ms between the two installer starts")
+    check.between(started[1].ms - started[0].ms, 3500, 5500,
+                  "ms between the two installers' own starts")
+    voice_start = shells[1].ms
+    looks = [c for c in run.calls("FindWindowA")
+             if c["class"] == "#32770" and c.ms > voice_start]
+    check.that(all(c["title"] == "Microsoft Text-to-Speech Engine"
+                   for c in looks), "the dialog looked for")
+    closed = run.of("installer", "dialog-closed")
+    box = run.boxes()[-1]
+    if not (check.that(looks, "the dialog was never looked for") and
+            check.equal(len(closed), 1, "voice installer dialogs closed")):
+        return
+    check.between(looks[0].ms - voice_start, 4950, 6000,
+                  "ms from the voice installer's start to the first look")
+    for before, after in zip(looks, looks[1:]):
+        check.between(after.ms - before.ms, 950, 1800, "ms between looks")
+    check.that(looks[-1].ms >= closed[0].ms,
+               "the wait ended while the dialog was still there")
+    check.that(all(look.ms < closed[0].ms for look in looks[:-1]),
+               "the wait went on after the dialog had gone")
+    check.that(box.ms >= looks[-1].ms, "box before the last look")
+    check.between(box.ms - max(voice_start + 5000, closed[0].ms), 0, 2000,
+                  "ms from the end of the wait to the completion box")
+    sleeps = [int(c["ms"]) for c in run.calls("Sleep")]
+    check.equal(sleeps, [4000, 4000] + [1000] * len(looks),
+                "the run's sleeps")
+
+
+def check_completed_and_relaunched(check, run, expected_box=t.COMPLETED,
+                                   expected_flags=None):
+    flags = (expected_flags if expected_flags is not None else
+             t.MB_ICONINFORMATION | t.MB_SETFOREGROUND | t.MB_TOPMOST)
+    boxes = box_tuples(run)
+    if not check.that(boxes, "no message box"):
+        return
+    check.equal(boxes[-1], (expected_box, t.CAPTION, flags),
+                "the closing box")
+    check.equal(run.boxes()[-1]["topmost"], "1", "closing box topmost")
+    pressed = [e for e in run.of("user", "ok-pressed")]
+    shells = run.calls("ShellExecuteA")
+    relaunch = [s for s in shells if s["file"].lower().endswith(
+        "\\tavelon.exe")]
+    if not check.equal(len(relaunch), 1, "translator starts"):
+        return
+    desktop = run.of("user", "run")[0]["desktop"]
+    check.equal((relaunch[0]["file"], relaunch[0]["directory"],
+                 relaunch[0]["owner"], relaunch[0]["verb"],
+                 relaunch[0]["parameters"], int(relaunch[0]["show"])),
+                (INSTALL + r"\tavelon.exe", INSTALL + "\\", desktop, "open",
+                 "", t.SW_SHOW), "how the translator was started")
+    check.that(pressed and relaunch[0].ms >= pressed[-1].ms,
+               "the translator was started before OK was pressed")
+    check.that(shells[-1] is relaunch[0], "a program started after it")
+    products = run.of("product", "started")
+    if check.equal(len(products), 1, "translators that ran"):
+        check.equal((products[0]["module"], products[0]["cwd"]),
+                    (INSTALL + r"\tavelon.exe", INSTALL),
+                    "the translator's file and working folder")
+        check.equal(rest_of_command_line(products[0]["cmdline"]).strip(),
+                    "", "the translator's parameters")
+
+
+# --- The cases ---------------------------------------------------------------
+
+CASES = {}
+
+
+def case(function):
+    CASES[function.__name__] = function
+    return function
+
+
+@case
+def refused_argument(desk, check):
+    """An empty argument, or one of blanks and tabs only: the box, exit 1,
+    nothing touched, the translator left running."""
+    scenario = Scenario(desk, default_dictionaries(),
+                        run_entry(INSTALL + r"\tavelon.exe"))
+    for cmdline in [QUOTED_UPDATER, "  " + QUOTED_UPDATER + " \t \t ",
+                    "\t" + QUOTED_UPDATER + "\t"]:
+        run = scenario.run("", cmdline=cmdline)
+        check.equal(run.exit_code, 1, f"exit code for {cmdline!r}")
+        check.equal(box_tuples(run),
+                    [(t.ARGUMENT_ERROR, t.CAPTION, t.MB_ICONWARNING)],
+                    f"boxes for {cmdline!r}")
+        check_boxes_seen(check, run)
+        check.equal(run.calls("FindWindowA"), [], "windows looked for")
+        check_nothing_changed(check, scenario, run)
+
+
+@case
+def installation_not_found(desk, check):
+    """No usable registry entry: the lookup's box, exit 1, nothing touched,
+    the translator not closed."""
+    variants = [
+        ("no entries", ""),
+        ("bare program name and empty Path",
+         run_entry("tavelon.exe") + app_paths_entry("")),
+    ]
+    for what, registry in variants:
+        scenario = Scenario(desk, default_dictionaries(), registry)
+        run = scenario.run("m")
+        check.equal(run.exit_code, 1, f"exit code ({what})")
+        check.equal(box_tuples(run),
+                    [(t.NOT_FOUND, t.CAPTION, t.MB_ICONWARNING)],
+                    f"boxes ({what})")
+        check_boxes_seen(check, run)
+        check.equal(run.calls("SendMessageA"), [], "messages sent")
+        check_nothing_changed(check, scenario, run)
+
+
+@case
+def full_run_male(desk, check):
+    """The everyday update: Run entry, translator running, argument m."""
+    scenario = Scenario(desk, default_dictionaries(),
+                        run_entry(INSTALL + r"\tavelon.exe") +
+                        app_paths_entry(DECOY))
+    run = scenario.run("m")
+    check.equal(run.exit_code, 0, "exit code")
+    state = check_dictionaries(check, scenario, run, expected_warnings=0)
+    check.equal(box_tuples(run)[:-1], [], "boxes before the closing one")
+    check_completed_and_relaunched(check, run)
+    check_boxes_seen(check, run)
+    check_option_set(check, scenario)
+    check_closed_before_patching(check, scenario, run, state)
+    check_cursor(check, run)
+    check_installers(check, scenario, run, "Msttsm22.exe")
+    # The pause after the close request is the processor's, not a sleep.
+    send = run.calls("SendMessageA")[0]
+    arrow = [c for c in run.calls("LoadCursorA")
+             if c["name"] == hex(t.IDC_ARROW)][0]
+    check.that(arrow.ms - send.ms >= 200,
+               f"no pause after the close request ({arrow.ms - send.ms} ms)")
+    report(f"pause after the close request and patching: "
+           f"{arrow.ms - send.ms} ms")
+
+
+@case
+def full_run_female(desk, check):
+    """App Paths entry without a trailing backslash, no translator running,
+    the argument "male" in quotes (its first character is the quote), both
+    Japanese names present."""
+    dictionaries = {
+        "engtoDut.dic": t.build_dictionary(11),
+        "engtoHeb.dic": t.build_dictionary(12),
+        "engtoIta.dic": t.build_dictionary(13),
+        "engtoJpn.dic": t.build_dictionary(14),
+        "engtojap.dic": t.build_dictionary(15),
+        "engtoPtg.dic": t.build_dictionary(16),
+    }
+    scenario = Scenario(desk, dictionaries, app_paths_entry(INSTALL),
+                        product_running=False)
+    run = scenario.run('"male"')
+    check.equal(run.exit_code, 0, "exit code")
+    check_dictionaries(check, scenario, run, expected_warnings=0)
+    check.that(t.folder_state(desk.path(INSTALL + r"\data"))[
+        "engtojap.dic"] == scenario.before["install"]["data/engtojap.dic"],
+        "engtojap.dic was touched although engtoJpn.dic exists")
+    check.equal(box_tuples(run)[:-1], [], "boxes before the closing one")
+    check_completed_and_relaunched(check, run)
+    check_boxes_seen(check, run)
+    check_option_set(check, scenario)
+    check.equal(run.calls("SendMessageA"), [], "messages sent")
+    check_cursor(check, run)
+    check_installers(check, scenario, run, "Msttsf22.exe")
+    # Without a translator to close there is no pause: the arrow cursor
+    # follows the patching at once.
+    look = run.calls("FindWindowA")[0]
+    arrow = [c for c in run.calls("LoadCursorA")
+             if c["name"] == hex(t.IDC_ARROW)][0]
+    check.that(arrow.ms - look.ms < 500,
+               f"a pause without a translator ({arrow.ms - look.ms} ms)")
+
+
+@case
+def second_run_changes_nothing(desk, check):
+    """After a full update, the same update again: same bytes, no write."""
+    scenario = Scenario(desk, default_dictionaries(),
+                        run_entry(INSTALL + r"\tavelon.exe"))
+    first = scenario.run("male")
+    check.equal(first.exit_code, 0, "first run's exit code")
+    check_dictionaries(check, scenario, first)
+    check.stop_if_failed()
+    between = t.folder_state(desk.path(INSTALL))
+    time.sleep(0.2)
+    second = scenario.run("male")
+    check.equal(second.exit_code, 0, "second run's exit code")
+    check.that(t.folder_state(desk.path(INSTALL)) == between,
+               "the second run changed a file (bytes or time)")
+    check.equal(box_tuples(second)[:-1], [], "boxes before the closing one")
+    check_completed_and_relaunched(check, second)
+    check_option_set(check, scenario)
+    check.equal(len(second.of("product", "WM_CLOSE")), 1,
+                "the translator restarted by the first run was closed")
+    check_installers(check, scenario, second, "Msttsm22.exe")
+
+
+@case
+def update_information_unreadable(desk, check):
+    """Started from a folder without info.tmp: the failure box instead of
+    the completion box, exit 2; the rest of the run goes on. Then an
+    info.tmp with a wrong header, and no installers."""
+    scenario = Scenario(desk, default_dictionaries(),
+                        run_entry(INSTALL + r"\tavelon.exe"))
+    run = scenario.run("m", cwd=ELSEWHERE)
+    check.equal(run.exit_code, 2, "exit code")
+    warning = t.MB_ICONWARNING | t.MB_SETFOREGROUND | t.MB_TOPMOST
+    check.equal(box_tuples(run), [(t.NO_UPDATE_INFO, t.CAPTION, warning)],
+                "boxes")
+    check_completed_and_relaunched(check, run, t.NO_UPDATE_INFO, warning)
+    check_boxes_seen(check, run)
+    check.that(t.folder_state(desk.path(INSTALL)) ==
+               scenario.before["install"], "the installation changed")
+    check_option_set(check, scenario)
+    check.equal(len(run.of("product", "WM_CLOSE")), 1, "close requests")
+    check_installers(check, scenario, run, "Msttsm22.exe")
+
+    scenario = Scenario(desk, default_dictionaries(),
+                        run_entry(INSTALL + r"\tavelon.exe"),
+                        info=INFO[:1] + INFO[1:].lower()[:26] + INFO[27:],
+                        installers=False)
+    run = scenario.run("m")
+    check.equal(run.exit_code, 2, "exit code (wrong header)")
+    check.equal(box_tuples(run), [(t.NO_UPDATE_INFO, t.CAPTION, warning)],
+                "boxes (wrong header)")
+    check.that(t.folder_state(desk.path(INSTALL)) ==
+               scenario.before["install"],
+               "the installation changed (wrong header)")
+    check.equal(run.of("installer", "started"), [], "installers started")
+    check.equal(len(run.of("product", "started")), 1, "translator started")
+
+
+@case
+def voice_dialog_wait(desk, check):
+    """A voice installer whose dialog stays 8 s: the run waits for it,
+    looking once a second, before its closing box. Argument M."""
+    scenario = Scenario(desk, default_dictionaries(),
+                        run_entry(INSTALL + r"\tavelon.exe"), dialog_ms=8000)
+    run = scenario.run("M")
+    check.equal(run.exit_code, 0, "exit code")
+    check_installers(check, scenario, run, "Msttsm22.exe")
+    check_completed_and_relaunched(check, run)
+    closed = run.of("installer", "dialog-closed")
+    voice = run.calls("ShellExecuteA")[1]
+    if closed:
+        check.that(run.boxes()[-1].ms - voice.ms >= 8000,
+                   "the closing box came before the dialog's 8 s were over")
+
+
+@case
+def dictionary_warnings(desk, check):
+    """A dictionary whose patch goes out of its bounds and a dictionary that
+    cannot be opened for writing: one warning each, captioned with its path,
+    the other files patched; no installer files: no pause. The argument is
+    a single letter of the upper half of the code page, which is accepted
+    like any other."""
+    dictionaries = default_dictionaries()
+    # Hebrew: the entry table of the section that the fourth record uses
+    # lies so near the end that its entry falls outside the file.
+    heb = bytearray(t.build_dictionary(21))
+    section, entry, _ = RECORDS[3]
+    struct.pack_into("<i", heb, t.SECTION_TABLE + 4 * section,
+                     len(heb) - 4 * entry - 2)
+    dictionaries["engtoHeb.dic"] = bytes(heb)
+    dictionaries["engtoIta.dic"] = DIRECTORY
+    dictionaries["engtoJpn.dic"] = t.build_dictionary(22)
+    scenario = Scenario(desk, dictionaries,
+                        run_entry(INSTALL + r"\tavelon.exe"),
+                        installers=False)
+    run = scenario.run("\u00e9")
+    check.equal(run.exit_code, 0, "exit code")
+    check_dictionaries(check, scenario, run, expected_warnings=2)
+    check.equal(len(run.boxes()), 3, "boxes")
+    check_completed_and_relaunched(check, run)
+    check_boxes_seen(check, run)
+    shells = run.calls("ShellExecuteA")
+    check.equal([s["file"] for s in shells],
+                [UPDATE + r"\MSpchapi.exe", INSTALL + r"\tavelon.exe"],
+                "programs started")
+    check.equal(run.calls("Sleep"), [], "sleeps without installers")
+    if shells:
+        check.between(run.boxes()[-1].ms - shells[0].ms, 0, 1500,
+                      "ms from the failed installer start to the box")
+
+
+# --- Running -----------------------------------------------------------------
+
+def report(text):
+    print("    " + text, flush=True)
+
+
+def reset(desk):
+    for folder in (INSTALL, UPDATE, ELSEWHERE, DECOY):
+        desk.remove(folder)
+    desk.wine.reg_import(RESET_REGISTRY, desk.scratch)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("--updater", type=Path, required=True)
+    parser.add_argument("--product", type=Path, required=True)
+    parser.add_argument("--installer", type=Path, required=True)
+    parser.add_argument("--user", type=Path, required=True)
+    parser.add_argument("--prefix", type=Path,
+                        help="Wine prefix (default: tools/wine-env's)")
+    parser.add_argument("--events", action="store_true",
+                        help="print the event log of passed cases too")
+    parser.add_argument("cases", nargs="*", metavar="CASE",
+                        help=", ".join(CASES))
+    args = parser.parse_args()
+    unknown = [name for name in args.cases if name not in CASES]
+    if unknown:
+        parser.error(f"unknown cases {unknown}; known: {', '.join(CASES)}")
+    programs = t.Programs(args.updater, args.product, args.installer,
+                          args.user)
+    for path in (programs.updater, programs.product, programs.installer,
+                 programs.user):
+        if not path.is_file():
+            print(f"missing program: {path}")
+            return 2
+
+    names = args.cases or list(CASES)
+    passed = failed = 0
+    started = time.monotonic()
+    with t.Desk(programs, prefix=args.prefix) as desk:
+        for name in names:
+            check = Checks()
+            case_start = time.monotonic()
+            log_start = t.now_ms()
+            try:
+                CASES[name](desk, check)
+            except Failed:
+                pass
+            except Exception:  # a broken scenario counts as a failure
+                check.failures.append(traceback.format_exc())
+            try:
+                desk.close_products()
+                reset(desk)
+            except Exception:
+                check.failures.append(traceback.format_exc())
+            seconds = time.monotonic() - case_start
+            if check.failures:
+                failed += 1
+                print(f"FAIL {name} ({seconds:.1f} s)")
+                for failure in check.failures:
+                    print("    " + failure.rstrip().replace("\n", "\n    "))
+            else:
+                passed += 1
+                print(f"PASS {name} ({seconds:.1f} s)")
+            if check.failures or args.events:
+                print("    events:")
+                for event in desk.events(log_start):
+                    print(f"      {event}")
+            sys.stdout.flush()
+    print(f"e2e: {time.monotonic() - started:.1f} s")
+    print(f"{passed} passed, {failed} failed")
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,540 @@
+"""What the end-to-end tests and the demo share.
+
+- A small, independent model of the dictionary files and of info.tmp: it
+  builds them and computes what an update must make of them.
+- Wine on a virtual X display (Xvfb): the prefix of tools/wine-env, the
+  registry, Windows paths inside the prefix.
+- A desk: the installation folder, the update folder and the registry
+  entries of one scenario, the stand-ins' event log, and the run of
+  TavelonUpdate.exe through the "user" stand-in.
+
+Python 3 standard library only.
+"""
+
+import dataclasses
+import os
+import random
+import shutil
+import signal
+import struct
+import subprocess
+import tempfile
+import time
+import urllib.parse
+from pathlib import Path
+
+REPO_ROOT = Path(__file__).resolve().parents[2]
+
+# --- Texts and flags the user meets ---------------------------------------
+
+CAPTION = "Tavelon Setup"
+ARGUMENT_ERROR = "Error in argument!"
+NOT_FOUND = ("Update failed - Could not locate Tavelon files\n"
+             "Please re-install previous version and try again")
+NO_UPDATE_INFO = ("Update failed - Could not read the update information file "
+                  "info.tmp\nPlease run the update from its own folder and "
+                  "try again")
+COMPLETED = ("Update completed successfully!  "
+             "Press OK to run updated Tavelon.")
+SEEK_ERROR = "Seek error in this file. Skipping..."
+CANNOT_WRITE = "Cannot open this file for writing. Skipping..."
+
+MB_ICONWARNING = 0x30
+MB_ICONINFORMATION = 0x40
+MB_SETFOREGROUND = 0x10000
+MB_TOPMOST = 0x40000
+SW_SHOW = 5
+IDC_ARROW = 32512
+IDC_WAIT = 32514
+WM_CLOSE = 0x10
+
+# Language codes tried by the update, in order, and the fallback of "Jpn".
+LANGUAGES = ["Eng", "Dut", "Fre", "Ger", "Heb", "Ita", "Jpn", "Ptg", "Spa"]
+JAPANESE_FALLBACK = "jap"
+
+RUN_KEY = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Run"
+RUN_VALUE = "Tavelon Translator"
+APP_PATHS_KEY = (r"HKEY_LOCAL_MACHINE\SOFTWARE\Microsoft\Windows"
+                 r"\CurrentVersion\App Paths\tavelon.exe")
+OPTIONS_KEY = r"HKEY_CURRENT_USER\Software\Tavelon\Tavelon Translator\Options"
+OPTION = "EnableExpressions"
+
+# --- The dictionary model --------------------------------------------------
+
+SECTION_TABLE = 100
+INFO_HEADER = b"Tavelon Translator - Update"
+
+
+def dictionary_name(code):
+    return f"engto{code}.dic"
+
+
+def build_dictionary(seed, sections=6, entries=10):
+    """A dictionary file as far as the update reads it: 100 bytes of
+    header, the section table, then the entry tables and the items (a flag
+    byte and a 32-bit value each) at scattered positions, with filler in
+    between. Different seeds give different layouts."""
+    rng = random.Random(seed)
+    data = bytearray(rng.randrange(256) for _ in range(SECTION_TABLE))
+    data += bytes(4 * sections)
+    tables = []
+    for _ in range(sections):
+        data += bytes(rng.randrange(256) for _ in range(rng.randrange(9)))
+        tables.append(len(data))
+        data += bytes(4 * entries)
+    for section, table in enumerate(tables):
+        struct.pack_into("<i", data, SECTION_TABLE + 4 * section, table)
+    items = [(s, e) for s in range(sections) for e in range(entries)]
+    rng.shuffle(items)
+    for section, entry in items:
+        data += bytes(rng.randrange(256) for _ in range(rng.randrange(6)))
+        struct.pack_into("<i", data, tables[section] + 4 * entry, len(data))
+        data += bytes([rng.randrange(256)])
+        data += struct.pack("<I", rng.randrange(1 << 32))
+    data += bytes(rng.randrange(256) for _ in range(rng.randrange(1, 12)))
+    return bytes(data)
+
+
+def make_records(seed, count, sections=6, entries=10):
+    """Patch records (section, entry, value): distinct items, new values."""
+    rng = random.Random(seed)
+    places = rng.sample([(s, e) for s in range(sections)
+                         for e in range(entries)], count)
+    return [(s, e, rng.randrange(1 << 32)) for s, e in places]
+
+
+def info_file(records, reserved=b"\x00\x00\x00"):
+    return INFO_HEADER + reserved + b"".join(
+        struct.pack("<hhI", s, e, v) for s, e, v in records)
+
+
+def _read32(data, position):
+    """The signed 32-bit value at position, or None when 4 bytes are not
+    there (a negative position, or past the end)."""
+    if position < 0 or position + 4 > len(data):
+        return None
+    return struct.unpack_from("<i", data, position)[0]
+
+
+def item_position(data, section, entry, length=None):
+    """The position of an item's value reached through the tables, or None
+    when a step leaves 0 <= p, p + 4 <= length."""
+    length = len(data) if length is None else length
+    p1 = SECTION_TABLE + 4 * section
+    if p1 < 0 or p1 + 4 > length:
+        return None
+    p2 = _read32(data, p1) + 4 * entry
+    if p2 < 0 or p2 + 4 > length:
+        return None
+    p3 = _read32(data, p2) + 1
+    if p3 < 0 or p3 + 4 > length:
+        return None
+    return p3
+
+
+def is_patched(data, records):
+    if not records:
+        return False
+    section, entry, value = records[-1]
+    position = item_position(data, section, entry)
+    return (position is not None and
+            struct.unpack_from("<I", data, position)[0] == value)
+
+
+def apply_update(data, records):
+    """What the update makes of one dictionary file: (new bytes, outcome)
+    with outcome "already patched", "patched" or "seek error" (records up
+    to the failing one written, the rest not)."""
+    if is_patched(data, records):
+        return bytes(data), "already patched"
+    result = bytearray(data)
+    length = len(data)
+    for section, entry, value in records:
+        position = item_position(result, section, entry, length)
+        if position is None:
+            return bytes(result), "seek error"
+        struct.pack_into("<I", result, position, value)
+    return bytes(result), "patched"
+
+
+# --- Wine on a virtual display --------------------------------------------
+
+class Xvfb:
+    """An X server of its own on the first free display number."""
+
+    def __init__(self):
+        self.process = None
+        self.display = None
+
+    def start(self):
+        for number in range(80, 200):
+            if (Path(f"/tmp/.X{number}-lock").exists() or
+                    Path(f"/tmp/.X11-unix/X{number}").exists()):
+                continue
+            process = subprocess.Popen(
+                ["Xvfb", f":{number}", "-screen", "0", "1280x1024x24",
+                 "-nolisten", "tcp"],
+                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                start_new_session=True)
+            deadline = time.monotonic() + 10
+            while time.monotonic() < deadline:
+                if process.poll() is not None:
+                    break  # taken meanwhile: try the next one
+                if Path(f"/tmp/.X11-unix/X{number}").exists():
+                    self.process = process
+                    self.display = f":{number}"
+                    return self.display
+                time.sleep(0.05)
+            if process.poll() is None:
+                process.kill()
+                process.wait()
+        raise RuntimeError("no free X display for Xvfb")
+
+    def stop(self):
+        if self.process is not None:
+            self.process.send_signal(signal.SIGTERM)
+            try:
+                self.process.wait(10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+            self.process = None
+
+
+class Wine:
+    """Runs Windows programs in the project's 32-bit prefix (tools/wine-env;
+    TAVELON_WINEPREFIX chooses another)."""
+
+    def __init__(self, display, prefix=None):
+        env = dict(os.environ)
+        if prefix is not None:
+            env["TAVELON_WINEPREFIX"] = str(prefix)
+        script = REPO_ROOT / "tools" / "wine-env"
+        out = subprocess.run(
+            ["bash", "-c", '. "$1" && tavelon_wine_prefix && env -0', "_",
+             str(script)],
+            env=env, check=True, stdout=subprocess.PIPE).stdout
+        self.env = dict(item.split("=", 1)
+                        for item in out.decode().split("\0") if "=" in item)
+        if display is None:
+            self.env.pop("DISPLAY", None)
+        else:
+            self.env["DISPLAY"] = display
+        self.prefix = Path(self.env["WINEPREFIX"])
+
+    def path(self, windows_path):
+        """The Linux path of a path on the prefix's C: or Z: drive."""
+        drive, rest = windows_path[:2].upper(), windows_path[2:]
+        parts = [p for p in rest.split("\\") if p]
+        if drive == "C:":
+            return self.prefix.joinpath("drive_c", *parts)
+        if drive == "Z:":
+            return Path("/").joinpath(*parts)
+        raise ValueError(windows_path)
+
+    @staticmethod
+    def windows_path(linux_path):
+        return "Z:" + str(Path(linux_path).resolve()).replace("/", "\\")
+
+    def run(self, args, extra_env=None, timeout=60, check=True,
+            capture=True):
+        """Runs a program to its end. Programs that it starts inherit the
+        output pipes and may outlive it: capture=False leaves them alone."""
+        env = dict(self.env, **(extra_env or {}))
+        output = subprocess.PIPE if capture else subprocess.DEVNULL
+        result = subprocess.run(["wine"] + list(args), env=env,
+                                stdout=output, stderr=output,
+                                timeout=timeout)
+        if check and result.returncode != 0:
+            raise RuntimeError(f"wine {args}: exit {result.returncode}: "
+                               f"{(result.stderr or b'').decode(errors='replace')}")
+        return result
+
+    def start(self, args, cwd, extra_env=None):
+        env = dict(self.env, **(extra_env or {}))
+        return subprocess.Popen(["wine"] + list(args), cwd=cwd, env=env,
+                                stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+    def server(self, *args, timeout=30):
+        return subprocess.run(["wineserver"] + list(args), env=self.env,
+                              timeout=timeout, check=False)
+
+    def wait_idle(self, timeout=30):
+        """Waits until every process of the prefix has ended and the
+        server has saved the registry and stopped; ends them after the
+        time limit."""
+        try:
+            self.server("-w", timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.server("-k")
+            self.server("-w", timeout=timeout)
+
+    def reg_import(self, text, scratch):
+        path = Path(scratch) / "registry.reg"
+        path.write_bytes(text.encode("cp1252"))
+        self.run(["reg", "import", self.windows_path(path)])
+
+    def reg_values(self, key):
+        """The values of a key as {name: (type, text)}; None without key."""
+        result = self.run(["reg", "query", key], check=False)
+        if result.returncode != 0:
+            return None
+        values = {}
+        for line in result.stdout.decode("cp1252").splitlines():
+            if not line.startswith("    "):
+                continue
+            fields = line[4:].split("    ", 2)
+            if len(fields) >= 2:
+                values[fields[0]] = (fields[1],
+                                     fields[2] if len(fields) == 3 else "")
+        return values
+
+
+def reg_text(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+# --- The stand-ins' event log ----------------------------------------------
+
+@dataclasses.dataclass
+class Event:
+    ms: int
+    source: str
+    pid: int
+    name: str
+    fields: dict
+
+    def __getitem__(self, key):
+        return self.fields[key]
+
+    def get(self, key, default=None):
+        return self.fields.get(key, default)
+
+    def __str__(self):
+        return f"{self.ms} {self.source}/{self.pid} {self.name} {self.fields}"
+
+
+def read_events(path):
+    events = []
+    try:
+        raw = Path(path).read_bytes()
+    except FileNotFoundError:
+        return events
+    for line in raw.split(b"\n"):
+        parts = line.rstrip(b"\r").split(b"\t")
+        if len(parts) < 4:
+            continue  # empty, or a line still being written
+        fields = {}
+        for part in parts[4:]:
+            key, _, value = part.partition(b"=")
+            fields[key.decode()] = urllib.parse.unquote_to_bytes(
+                value).decode("cp1252", errors="replace")
+        events.append(Event(int(parts[0]), parts[1].decode(),
+                            int(parts[2]), parts[3].decode(), fields))
+    return events
+
+
+# --- One scenario's desk ----------------------------------------------------
+
+@dataclasses.dataclass
+class Programs:
+    """The Windows programs of the build."""
+    updater: Path
+    product: Path
+    installer: Path
+    user: Path
+
+
+INSTALLERS = ["MSpchapi.exe", "Msttsm22.exe", "Msttsf22.exe"]
+
+
+@dataclasses.dataclass
+class RunResult:
+    exit_code: int
+    events: list  # the events of this run only
+    started_ms: int
+
+    def calls(self, function=None):
+        return [e for e in self.events if e.source == "user" and
+                e.name == "call" and
+                (function is None or e["function"] == function)]
+
+    def boxes(self):
+        return self.calls("MessageBoxA")
+
+    def of(self, source, name=None):
+        return [e for e in self.events if e.source == source and
+                (name is None or e.name == name)]
+
+
+class Desk:
+    """The Windows side of a scenario: Wine on its own X display, the
+    folders in the prefix, the event log, and the runs of the update."""
+
+    def __init__(self, programs, prefix=None, display=None,
+                 own_display=True):
+        self.programs = programs
+        self.scratch = Path(tempfile.mkdtemp(prefix="tavelon-e2e-"))
+        self.log = self.scratch / "events.log"
+        self.xvfb = Xvfb() if own_display else None
+        self.prefix_choice = prefix
+        self.display = display
+        self.wine = None
+        self.extra_env = {"TAVELON_E2E_LOG": Wine.windows_path(self.log)}
+        self.product_processes = []
+
+    def __enter__(self):
+        try:
+            if self.xvfb is not None:
+                self.display = self.xvfb.start()
+            self.wine = Wine(self.display, self.prefix_choice)
+            # A server left from before (for instance one without this
+            # display) ends first; this run then owns the prefix's server.
+            self.wine.wait_idle()
+        except BaseException:
+            self.close()
+            raise
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def close(self):
+        try:
+            if self.wine is not None:
+                self.close_products()
+                self.wine.wait_idle()
+        finally:
+            if self.xvfb is not None:
+                self.xvfb.stop()
+            shutil.rmtree(self.scratch, ignore_errors=True)
+
+    # Files in the prefix.
+    def path(self, windows_path):
+        return self.wine.path(windows_path)
+
+    def put(self, windows_path, data):
+        path = self.path(windows_path)
+        path.parent.mkdir(parents=True, exist_ok=True)
+        if isinstance(data, Path):
+            shutil.copyfile(data, path)
+        else:
+            path.write_bytes(data)
+        return path
+
+    def remove(self, windows_path):
+        path = self.path(windows_path)
+        if path.is_dir() and not path.is_symlink():
+            shutil.rmtree(path)
+        elif path.exists() or path.is_symlink():
+            path.unlink()
+
+    def lay_out_update_folder(self, folder, info=None, installers=True,
+                              dialog_ms=None):
+        """TavelonUpdate.exe, the installers (when wanted) and info.tmp
+        (when given) in a fresh update folder."""
+        self.remove(folder)
+        self.put(folder + r"\TavelonUpdate.exe", self.programs.updater)
+        if installers:
+            for name in INSTALLERS:
+                self.put(folder + "\\" + name, self.programs.installer)
+            if dialog_ms is not None:
+                self.put(folder + r"\installer-dialog-ms.txt",
+                         str(dialog_ms).encode())
+        if info is not None:
+            self.put(folder + r"\info.tmp", info)
+
+    # The event log.
+    def events(self, since_ms=0):
+        return [e for e in read_events(self.log) if e.ms >= since_ms]
+
+    def wait_for(self, predicate, timeout, since_ms=0):
+        deadline = time.monotonic() + timeout
+        while True:
+            for event in self.events(since_ms):
+                if predicate(event):
+                    return event
+            if time.monotonic() > deadline:
+                return None
+            time.sleep(0.05)
+
+    # The translator.
+    def start_product(self, folder):
+        """Starts the translator stand-in from its folder and waits until
+        its window exists."""
+        before = now_ms()
+        process = self.wine.start([self.path(folder + r"\tavelon.exe")],
+                                  cwd=self.path(folder),
+                                  extra_env=self.extra_env)
+        self.product_processes.append(process)
+        ready = self.wait_for(
+            lambda e: e.source == "product" and e.name == "ready", 30,
+            since_ms=before)
+        if ready is None:
+            raise RuntimeError("the translator stand-in did not start")
+        return ready
+
+    def close_products(self):
+        self.wine.run([self.programs.user, "close-product"],
+                      extra_env=self.extra_env, check=False, capture=False)
+        for process in self.product_processes:
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+                process.wait()
+        self.product_processes = []
+
+    # The run.
+    def run_update(self, cmdline, cwd, program=None, press_after_ms=400,
+                   timeout_s=120, dialog_ms=None):
+        """Runs the update through the user stand-in, which presses OK in
+        each box (press_after_ms < 0: a person does). Returns the exit code
+        and the events of the run; waits a moment for the programs that
+        the run started to log their start."""
+        job = self.scratch / "job.txt"
+        job.write_bytes(("\n".join([
+            f"program={program}",
+            f"cmdline={cmdline}",
+            f"cwd={cwd}",
+            f"press_after_ms={press_after_ms}",
+            f"timeout_ms={timeout_s * 1000}",
+        ]) + "\n").encode("cp1252"))
+        env = dict(self.extra_env)
+        if dialog_ms is not None:
+            env["TAVELON_E2E_DIALOG_MS"] = str(dialog_ms)
+        started = now_ms()
+        result = self.wine.run([self.programs.user, "run",
+                                Wine.windows_path(job)],
+                               extra_env=env, timeout=timeout_s + 30,
+                               check=False, capture=False)
+        # The translator started at the end logs its start a moment later.
+        events = self.events(started)
+        relaunches = [c for c in events if c.name == "call" and
+                      c["function"] == "ShellExecuteA" and
+                      c["file"].lower().endswith("\\tavelon.exe")]
+        if relaunches:
+            self.wait_for(lambda e: e.source == "product" and
+                          e.name == "ready" and e.ms >= relaunches[-1].ms,
+                          15, since_ms=started)
+        else:
+            time.sleep(0.3)
+        return RunResult(result.returncode, self.events(started), started)
+
+
+def now_ms():
+    return int(time.time() * 1000)
+
+
+def folder_state(path):
+    """Every file under a folder: {relative path: (bytes, mtime in ns)}."""
+    state = {}
+    root = Path(path)
+    if not root.exists():
+        return state
+    for file in sorted(root.rglob("*")):
+        if file.is_file():
+            state[str(file.relative_to(root))] = (file.read_bytes(),
+                                                 file.stat().st_mtime_ns)
+    return state

@@ -1,0 +1,601 @@
+// Stands in for the person who runs the update.
+//
+//   e2e_user.exe run <job file>
+//     Starts the program that the job file names, as a debuggee, with the
+//     job's exact command line and working directory. Breakpoints on the
+//     entries of the system functions through which the program talks to
+//     the user and the desktop (MessageBoxA, ShellExecuteA, FindWindowA,
+//     SendMessageA, LoadCursorA, SetCursor, Sleep) log every call that the
+//     program itself makes, with its arguments as passed: the box flags are
+//     read where the call is made, since the window does not show all of
+//     them. A second thread finds each message box that appears, logs what
+//     it shows and presses OK after a pause, as a person would. The exit
+//     code of the program is logged and becomes this program's exit code.
+//   e2e_user.exe close-product
+//     Asks every window of class and title "Tavelon" to close and waits
+//     until none is left, as a person closing the translator would.
+//
+// The job file holds key=value lines: program (the executable), cmdline,
+// cwd, press_after_ms (the pause before OK; a negative number leaves the
+// boxes to a real person) and timeout_ms (the program is ended after it).
+#include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "tests/e2e/event_log.h"
+
+namespace {
+
+const char kSource[] = "user";
+
+// --- The job -------------------------------------------------------------
+
+struct Job {
+  char program[MAX_PATH] = {};
+  char cmdline[4096] = {};
+  char cwd[MAX_PATH] = {};
+  long press_after_ms = 400;
+  long timeout_ms = 120000;
+};
+
+void CopyValue(char* destination, std::size_t size, const char* value,
+               std::size_t length) {
+  if (length >= size) length = size - 1;
+  std::memcpy(destination, value, length);
+  destination[length] = '\0';
+}
+
+bool ReadJob(const char* path, Job* job) {
+  static char text[16384];
+  const HANDLE file =
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD length = 0;
+  const BOOL read = ReadFile(file, text, sizeof text - 1, &length, nullptr);
+  CloseHandle(file);
+  if (!read) return false;
+  text[length] = '\0';
+  for (char* line = text; *line != '\0';) {
+    char* end = std::strchr(line, '\n');
+    const std::size_t line_length = end != nullptr
+                                        ? static_cast<std::size_t>(end - line)
+                                        : std::strlen(line);
+    const char* equals =
+        static_cast<const char*>(std::memchr(line, '=', line_length));
+    if (equals != nullptr) {
+      const std::size_t key = static_cast<std::size_t>(equals - line);
+      const char* value = equals + 1;
+      const std::size_t value_length = line_length - key - 1;
+      char number[32];
+      CopyValue(number, sizeof number, value, value_length);
+      if (key == 7 && std::strncmp(line, "program", 7) == 0) {
+        CopyValue(job->program, sizeof job->program, value, value_length);
+      } else if (key == 7 && std::strncmp(line, "cmdline", 7) == 0) {
+        CopyValue(job->cmdline, sizeof job->cmdline, value, value_length);
+      } else if (key == 3 && std::strncmp(line, "cwd", 3) == 0) {
+        CopyValue(job->cwd, sizeof job->cwd, value, value_length);
+      } else if (key == 14 && std::strncmp(line, "press_after_ms", 14) == 0) {
+        job->press_after_ms = std::strtol(number, nullptr, 10);
+      } else if (key == 10 && std::strncmp(line, "timeout_ms", 10) == 0) {
+        job->timeout_ms = std::strtol(number, nullptr, 10);
+      }
+    }
+    if (end == nullptr) break;
+    line = end + 1;
+  }
+  return job->program[0] != '\0';
+}
+
+// --- Reading the debuggee ----------------------------------------------------
+
+HANDLE g_process = nullptr;
+DWORD g_process_id = 0;
+ULONG_PTR g_image_start = 0;
+ULONG_PTR g_image_end = 0;
+
+bool ReadRemote(ULONG_PTR address, void* buffer, SIZE_T size) {
+  SIZE_T done = 0;
+  return ReadProcessMemory(g_process, reinterpret_cast<LPCVOID>(address),
+                           buffer, size, &done) != 0 &&
+         done == size;
+}
+
+ULONG_PTR ReadRemoteWord(ULONG_PTR address) {
+  DWORD value = 0;
+  if (!ReadRemote(address, &value, sizeof value)) return 0;
+  return value;
+}
+
+// A zero-terminated narrow string of the debuggee, byte by byte so that a
+// page boundary after its end does not matter. A null pointer reads as
+// "(null)".
+void ReadRemoteString(ULONG_PTR address, char* buffer, std::size_t size) {
+  if (address == 0) {
+    CopyValue(buffer, size, "(null)", 6);
+    return;
+  }
+  std::size_t length = 0;
+  while (length + 1 < size) {
+    char c = 0;
+    if (!ReadRemote(address + length, &c, 1) || c == '\0') break;
+    buffer[length++] = c;
+  }
+  buffer[length] = '\0';
+}
+
+// The name in a module's export directory, read through `read` (the
+// debuggee's memory or this process's own).
+template <typename Reader>
+bool ExportName(ULONG_PTR base, Reader read, char* name, std::size_t size) {
+  IMAGE_DOS_HEADER dos;
+  if (!read(base, &dos, sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE) {
+    return false;
+  }
+  IMAGE_NT_HEADERS32 nt;
+  const ULONG_PTR nt_address = base + static_cast<ULONG_PTR>(dos.e_lfanew);
+  if (!read(nt_address, &nt, sizeof nt)) return false;
+  const IMAGE_DATA_DIRECTORY& exports =
+      nt.OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  if (exports.VirtualAddress == 0) return false;
+  IMAGE_EXPORT_DIRECTORY directory;
+  if (!read(base + exports.VirtualAddress, &directory, sizeof directory)) {
+    return false;
+  }
+  std::size_t length = 0;
+  while (length + 1 < size) {
+    char c = 0;
+    if (!read(base + directory.Name + length, &c, 1) || c == '\0') break;
+    name[length++] = c;
+  }
+  name[length] = '\0';
+  return length > 0;
+}
+
+bool ReadOwn(ULONG_PTR address, void* buffer, SIZE_T size) {
+  std::memcpy(buffer, reinterpret_cast<const void*>(address), size);
+  return true;
+}
+
+DWORD ImageSize(ULONG_PTR base) {
+  IMAGE_DOS_HEADER dos;
+  IMAGE_NT_HEADERS32 nt;
+  if (!ReadRemote(base, &dos, sizeof dos)) return 0;
+  if (!ReadRemote(base + static_cast<ULONG_PTR>(dos.e_lfanew), &nt,
+                  sizeof nt)) {
+    return 0;
+  }
+  return nt.OptionalHeader.SizeOfImage;
+}
+
+// --- Breakpoints on the system functions ------------------------------------
+
+enum class Call {
+  kMessageBox,
+  kShellExecute,
+  kFindWindow,
+  kSendMessage,
+  kLoadCursor,
+  kSetCursor,
+  kSleep
+};
+
+struct Hook {
+  const char* dll;
+  const char* function;
+  Call call;
+  // Where the function lies in this process: its module's export name and
+  // its offset there. The same system DLL lies in the debuggee.
+  char module[64];
+  ULONG_PTR offset;
+  ULONG_PTR address;  // in the debuggee, once its module is loaded
+  BYTE original;
+  bool armed;
+};
+
+Hook g_hooks[] = {
+    {"user32.dll", "MessageBoxA", Call::kMessageBox, {}, 0, 0, 0, false},
+    {"shell32.dll", "ShellExecuteA", Call::kShellExecute, {}, 0, 0, 0, false},
+    {"user32.dll", "FindWindowA", Call::kFindWindow, {}, 0, 0, 0, false},
+    {"user32.dll", "SendMessageA", Call::kSendMessage, {}, 0, 0, 0, false},
+    {"user32.dll", "LoadCursorA", Call::kLoadCursor, {}, 0, 0, 0, false},
+    {"user32.dll", "SetCursor", Call::kSetCursor, {}, 0, 0, 0, false},
+    {"kernel32.dll", "Sleep", Call::kSleep, {}, 0, 0, 0, false},
+};
+
+bool ResolveOwnHooks() {
+  for (Hook& hook : g_hooks) {
+    const HMODULE dll = LoadLibraryA(hook.dll);
+    if (dll == nullptr) return false;
+    const FARPROC function = GetProcAddress(dll, hook.function);
+    if (function == nullptr) return false;
+    const ULONG_PTR address = reinterpret_cast<ULONG_PTR>(function);
+    // The export may be forwarded to another module (Sleep to kernelbase):
+    // the breakpoint goes where the function really lies.
+    HMODULE owner = nullptr;
+    if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS |
+                                GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                            reinterpret_cast<LPCSTR>(function), &owner)) {
+      return false;
+    }
+    const ULONG_PTR owner_base = reinterpret_cast<ULONG_PTR>(owner);
+    if (!ExportName(owner_base, ReadOwn, hook.module, sizeof hook.module)) {
+      return false;
+    }
+    hook.offset = address - owner_base;
+  }
+  return true;
+}
+
+bool PatchByte(ULONG_PTR address, BYTE value) {
+  LPVOID target = reinterpret_cast<LPVOID>(address);
+  DWORD protection = 0;
+  if (!VirtualProtectEx(g_process, target, 1, PAGE_EXECUTE_READWRITE,
+                        &protection)) {
+    return false;
+  }
+  SIZE_T written = 0;
+  const BOOL ok = WriteProcessMemory(g_process, target, &value, 1, &written);
+  DWORD ignored = 0;
+  VirtualProtectEx(g_process, target, 1, protection, &ignored);
+  FlushInstructionCache(g_process, target, 1);
+  return ok != 0 && written == 1;
+}
+
+void ArmHooksOf(ULONG_PTR base) {
+  char name[64];
+  if (!ExportName(base, ReadRemote, name, sizeof name)) return;
+  for (Hook& hook : g_hooks) {
+    if (hook.armed || _stricmp(name, hook.module) != 0) continue;
+    hook.address = base + hook.offset;
+    if (!ReadRemote(hook.address, &hook.original, 1) ||
+        !PatchByte(hook.address, 0xCC)) {
+      e2e::EventLine(kSource, "hook-failed")
+          .Text("function", hook.function)
+          .Write();
+      continue;
+    }
+    hook.armed = true;
+  }
+}
+
+// Logs one call of the program, its arguments read from the stack at the
+// function's entry (return address at ESP, the arguments above it).
+void LogCall(const Hook& hook, ULONG_PTR esp) {
+  const ULONG_PTR caller = ReadRemoteWord(esp);
+  if (caller < g_image_start || caller >= g_image_end) return;  // the system's
+  ULONG_PTR argument[6];
+  for (ULONG_PTR i = 0; i < 6; ++i)
+    argument[i] = ReadRemoteWord(esp + 4 + 4 * i);
+  static char text[4096];
+  static char other[1024];
+  static char more[1024];
+  e2e::EventLine line(kSource, "call");
+  line.Text("function", hook.function);
+  switch (hook.call) {
+    case Call::kMessageBox: {
+      ReadRemoteString(argument[1], text, sizeof text);
+      ReadRemoteString(argument[2], other, sizeof other);
+      line.Hex("owner", argument[0])
+          .Text("text", text)
+          .Text("caption", other)
+          .Hex("flags", argument[3])
+          .Number("topmost", (argument[3] & MB_TOPMOST) != 0 ? 1 : 0);
+      break;
+    }
+    case Call::kShellExecute: {
+      ReadRemoteString(argument[1], other, sizeof other);
+      ReadRemoteString(argument[2], text, sizeof text);
+      ReadRemoteString(argument[3], more, sizeof more);
+      line.Hex("owner", argument[0])
+          .Text("verb", other)
+          .Text("file", text)
+          .Text("parameters", more);
+      ReadRemoteString(argument[4], text, sizeof text);
+      line.Text("directory", text)
+          .Number("show", static_cast<long long>(argument[5]));
+      break;
+    }
+    case Call::kFindWindow: {
+      ReadRemoteString(argument[0], text, sizeof text);
+      ReadRemoteString(argument[1], other, sizeof other);
+      line.Text("class", text).Text("title", other);
+      break;
+    }
+    case Call::kSendMessage:
+      line.Hex("window", argument[0])
+          .Hex("message", argument[1])
+          .Hex("wparam", argument[2])
+          .Hex("lparam", argument[3]);
+      break;
+    case Call::kLoadCursor:
+      line.Hex("instance", argument[0]).Hex("name", argument[1]);
+      break;
+    case Call::kSetCursor:
+      line.Hex("cursor", argument[0]);
+      break;
+    case Call::kSleep:
+      line.Number("ms", static_cast<long long>(argument[0]));
+      break;
+  }
+  line.Write();
+}
+
+// --- The person in front of the screen -----------------------------------
+
+volatile LONG g_stop = 0;
+long g_press_after_ms = 400;
+
+struct BoxSearch {
+  HWND found;
+};
+
+BOOL CALLBACK FindBox(HWND window, LPARAM context) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  if (process != g_process_id || !IsWindowVisible(window)) return TRUE;
+  char class_name[64];
+  if (GetClassNameA(window, class_name, sizeof class_name) == 0 ||
+      std::strcmp(class_name, "#32770") != 0) {
+    return TRUE;
+  }
+  reinterpret_cast<BoxSearch*>(context)->found = window;
+  return FALSE;
+}
+
+// Text of a window of the debuggee, asked with a time limit: the debuggee
+// may be stopped at a debug event at that moment.
+void WindowText(HWND window, char* buffer, std::size_t size) {
+  DWORD_PTR length = 0;
+  buffer[0] = '\0';
+  if (SendMessageTimeoutA(window, WM_GETTEXT, size,
+                          reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG,
+                          2000, &length) == 0) {
+    buffer[0] = '\0';
+  }
+  buffer[size - 1] = '\0';
+}
+
+struct StaticTexts {
+  char text[4096];
+};
+
+BOOL CALLBACK CollectStaticText(HWND child, LPARAM context) {
+  char class_name[32];
+  if (GetClassNameA(child, class_name, sizeof class_name) == 0 ||
+      _stricmp(class_name, "Static") != 0) {
+    return TRUE;
+  }
+  char text[2048];
+  WindowText(child, text, sizeof text);
+  if (text[0] != '\0') {
+    StaticTexts* texts = reinterpret_cast<StaticTexts*>(context);
+    const std::size_t used = std::strlen(texts->text);
+    const std::size_t length = std::strlen(text);
+    if (used + length + 1 < sizeof texts->text) {
+      std::memcpy(texts->text + used, text, length + 1);
+    }
+  }
+  return TRUE;
+}
+
+DWORD WINAPI PressOk(LPVOID) {
+  HWND last_box = nullptr;
+  long long last_press = 0;
+  while (g_stop == 0) {
+    Sleep(50);
+    BoxSearch search = {nullptr};
+    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&search));
+    const HWND box = search.found;
+    if (box == nullptr) continue;
+    if (box != last_box) {
+      last_box = box;
+      last_press = 0;
+      char title[1024];
+      WindowText(box, title, sizeof title);
+      static StaticTexts texts;
+      texts.text[0] = '\0';
+      EnumChildWindows(box, CollectStaticText,
+                       reinterpret_cast<LPARAM>(&texts));
+      const LONG_PTR ex_style = GetWindowLongPtrA(box, GWL_EXSTYLE);
+      e2e::EventLine(kSource, "box-shown")
+          .Hex("window",
+               static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(box)))
+          .Text("title", title)
+          .Text("text", texts.text)
+          .Number("window_topmost", (ex_style & WS_EX_TOPMOST) != 0 ? 1 : 0)
+          .Write();
+    }
+    if (g_press_after_ms < 0) continue;  // a real person presses
+    // First press after the pause; again every 3 s should the box stay.
+    const long long now = e2e::NowMs();
+    if (last_press == 0) {
+      Sleep(static_cast<DWORD>(g_press_after_ms));
+    } else if (now - last_press < 3000) {
+      continue;
+    }
+    const HWND button = GetDlgItem(box, IDOK);
+    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+    last_press = e2e::NowMs();
+    e2e::EventLine(kSource, "ok-pressed")
+        .Hex("window",
+             static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(box)))
+        .Write();
+  }
+  return 0;
+}
+
+// --- The run
+// ------------------------------------------------------------------
+
+int RunJob(const char* job_path) {
+  static Job job;
+  if (!ReadJob(job_path, &job)) {
+    e2e::EventLine(kSource, "bad-job").Text("path", job_path).Write();
+    return 90;
+  }
+  g_press_after_ms = job.press_after_ms;
+  if (!ResolveOwnHooks()) {
+    e2e::EventLine(kSource, "hooks-unresolved").Write();
+    return 91;
+  }
+  e2e::EventLine(kSource, "run")
+      .Text("program", job.program)
+      .Text("cmdline", job.cmdline)
+      .Text("cwd", job.cwd)
+      .Hex("desktop", static_cast<unsigned long>(
+                          reinterpret_cast<ULONG_PTR>(GetDesktopWindow())))
+      .Write();
+
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA(job.program, job.cmdline, nullptr, nullptr, FALSE,
+                      DEBUG_ONLY_THIS_PROCESS, nullptr,
+                      job.cwd[0] != '\0' ? job.cwd : nullptr, &startup,
+                      &process)) {
+    e2e::EventLine(kSource, "start-failed")
+        .Number("error", static_cast<long long>(GetLastError()))
+        .Write();
+    return 92;
+  }
+  g_process = process.hProcess;
+  g_process_id = process.dwProcessId;
+  const HANDLE presser = CreateThread(nullptr, 0, PressOk, nullptr, 0, nullptr);
+
+  const long long deadline = e2e::NowMs() + job.timeout_ms;
+  int stepping = -1;  // the hook to re-arm after the single step
+  DWORD stepping_thread = 0;
+  DWORD exit_code = 93;
+  bool timed_out = false;
+  for (bool running = true; running;) {
+    DEBUG_EVENT event;
+    if (!WaitForDebugEvent(&event, 200)) {
+      if (!timed_out && e2e::NowMs() > deadline) {
+        timed_out = true;
+        e2e::EventLine(kSource, "timeout").Write();
+        TerminateProcess(g_process, 99);
+      }
+      continue;
+    }
+    DWORD status = DBG_CONTINUE;
+    const bool ours = event.dwProcessId == g_process_id;
+    switch (event.dwDebugEventCode) {
+      case CREATE_PROCESS_DEBUG_EVENT:
+        if (event.u.CreateProcessInfo.hFile != nullptr) {
+          CloseHandle(event.u.CreateProcessInfo.hFile);
+        }
+        if (ours) {
+          g_image_start = reinterpret_cast<ULONG_PTR>(
+              event.u.CreateProcessInfo.lpBaseOfImage);
+          g_image_end = g_image_start + ImageSize(g_image_start);
+        }
+        break;
+      case LOAD_DLL_DEBUG_EVENT:
+        if (event.u.LoadDll.hFile != nullptr)
+          CloseHandle(event.u.LoadDll.hFile);
+        if (ours) {
+          ArmHooksOf(reinterpret_cast<ULONG_PTR>(event.u.LoadDll.lpBaseOfDll));
+        }
+        break;
+      case EXCEPTION_DEBUG_EVENT: {
+        const EXCEPTION_RECORD& record = event.u.Exception.ExceptionRecord;
+        const ULONG_PTR at =
+            reinterpret_cast<ULONG_PTR>(record.ExceptionAddress);
+        status = DBG_EXCEPTION_NOT_HANDLED;
+        if (!ours) break;
+        if (record.ExceptionCode == EXCEPTION_BREAKPOINT) {
+          status = DBG_CONTINUE;  // the loader's own breakpoint included
+          for (int i = 0;
+               i < static_cast<int>(sizeof g_hooks / sizeof *g_hooks); ++i) {
+            Hook& hook = g_hooks[i];
+            if (!hook.armed || hook.address != at) continue;
+            const HANDLE thread =
+                OpenThread(THREAD_GET_CONTEXT | THREAD_SET_CONTEXT, FALSE,
+                           event.dwThreadId);
+            CONTEXT context = {};
+            context.ContextFlags = CONTEXT_CONTROL;
+            if (thread != nullptr && GetThreadContext(thread, &context)) {
+              LogCall(hook, context.Esp);
+              // Run the real first instruction once, then put the
+              // breakpoint back.
+              PatchByte(hook.address, hook.original);
+              context.Eip = static_cast<DWORD>(hook.address);
+              context.EFlags |= 0x100;
+              SetThreadContext(thread, &context);
+              stepping = i;
+              stepping_thread = event.dwThreadId;
+            }
+            if (thread != nullptr) CloseHandle(thread);
+            break;
+          }
+        } else if (record.ExceptionCode == EXCEPTION_SINGLE_STEP &&
+                   stepping >= 0 && event.dwThreadId == stepping_thread) {
+          status = DBG_CONTINUE;
+          PatchByte(g_hooks[stepping].address, 0xCC);
+          const HANDLE thread = OpenThread(
+              THREAD_GET_CONTEXT | THREAD_SET_CONTEXT, FALSE, event.dwThreadId);
+          CONTEXT context = {};
+          context.ContextFlags = CONTEXT_CONTROL;
+          if (thread != nullptr && GetThreadContext(thread, &context) &&
+              (context.EFlags & 0x100) != 0) {
+            context.EFlags &= ~static_cast<DWORD>(0x100);
+            SetThreadContext(thread, &context);
+          }
+          if (thread != nullptr) CloseHandle(thread);
+          stepping = -1;
+        }
+        break;
+      }
+      case EXIT_PROCESS_DEBUG_EVENT:
+        if (ours) {
+          exit_code = event.u.ExitProcess.dwExitCode;
+          running = false;
+        }
+        break;
+      default:
+        break;
+    }
+    ContinueDebugEvent(event.dwProcessId, event.dwThreadId, status);
+  }
+  InterlockedExchange(&g_stop, 1);
+  WaitForSingleObject(presser, 5000);
+  CloseHandle(presser);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  e2e::EventLine(kSource, "exit")
+      .Number("code", static_cast<long long>(exit_code))
+      .Write();
+  return static_cast<int>(exit_code);
+}
+
+int CloseProduct() {
+  int closed = 0;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const HWND product = FindWindowA("Tavelon", "Tavelon");
+    if (product == nullptr) break;
+    if (attempt % 20 == 0) {
+      PostMessageA(product, WM_CLOSE, 0, 0);
+      ++closed;
+    }
+    Sleep(50);
+  }
+  const bool left = FindWindowA("Tavelon", "Tavelon") != nullptr;
+  e2e::EventLine(kSource, "close-product")
+      .Number("requests", closed)
+      .Number("left", left ? 1 : 0)
+      .Write();
+  return left ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc == 3 && std::strcmp(argv[1], "run") == 0) return RunJob(argv[2]);
+  if (argc == 2 && std::strcmp(argv[1], "close-product") == 0) {
+    return CloseProduct();
+  }
+  return 64;
+}
