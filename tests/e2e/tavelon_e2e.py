@@ -488,7 +488,7 @@ class Desk:
 
     # The run.
     def run_update(self, cmdline, cwd, program=None, press_after_ms=400,
-                   timeout_s=120, dialog_ms=None):
+                   timeout_s=120, dialog_ms=None, wait_for_relaunch=True):
         """Runs the update through the user stand-in, which presses OK in
         each box (press_after_ms < 0: a person does). Returns the exit code
         and the events of the run; waits a moment for the programs that
@@ -514,11 +514,11 @@ class Desk:
         relaunches = [c for c in events if c.name == "call" and
                       c["function"] == "ShellExecuteA" and
                       c["file"].lower().endswith("\\tavelon.exe")]
-        if relaunches:
+        if relaunches and wait_for_relaunch:
             self.wait_for(lambda e: e.source == "product" and
                           e.name == "ready" and e.ms >= relaunches[-1].ms,
                           15, since_ms=started)
-        else:
+        elif wait_for_relaunch:
             time.sleep(0.3)
         return RunResult(result.returncode, self.events(started), started)
 

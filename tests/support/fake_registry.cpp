@@ -45,6 +45,19 @@ void FakeRegistry::DenyAccess(platform::RegistryRoot root,
   denied_[Id(root, path)] = true;
 }
 
+void FakeRegistry::FailCall(Operation operation, int number,
+                            platform::QueryStatus query_status) {
+  failures_[static_cast<int>(operation)] = number;
+  if (operation == Operation::kQuery) failed_query_status_ = query_status;
+}
+
+bool FakeRegistry::CountAndCheck(Operation operation) {
+  const int index = static_cast<int>(operation);
+  const int number = ++calls_[index];
+  const auto failure = failures_.find(index);
+  return failure != failures_.end() && failure->second == number;
+}
+
 bool FakeRegistry::HasKey(platform::RegistryRoot root,
                           const std::string& path) const {
   return keys_.count(Id(root, path)) != 0;
@@ -97,8 +110,9 @@ platform::RegistryKey FakeRegistry::NewHandle(const KeyId& id,
 
 bool FakeRegistry::OpenForQuery(platform::RegistryRoot root, const char* subkey,
                                 platform::RegistryKey* key) {
+  const bool fail = CountAndCheck(Operation::kOpenForQuery);
   const KeyId id = Id(root, subkey);
-  const bool opens = keys_.count(id) != 0 && denied_.count(id) == 0;
+  const bool opens = !fail && keys_.count(id) != 0 && denied_.count(id) == 0;
   attempts_.push_back(KeyAttempt{root, subkey, KeyAccess::kQuery, opens});
   if (!opens) return false;
   *key = NewHandle(id, KeyAccess::kQuery);
@@ -108,6 +122,10 @@ bool FakeRegistry::OpenForQuery(platform::RegistryRoot root, const char* subkey,
 platform::QueryStatus FakeRegistry::Query(platform::RegistryKey key,
                                           const char* name, unsigned char* data,
                                           std::uint32_t* size) {
+  if (CountAndCheck(Operation::kQuery)) {
+    std::memset(data, kPoison, *size);
+    return failed_query_status_;
+  }
   const Handle* handle = OpenHandle(key);
   if (handle == nullptr || handle->access != KeyAccess::kQuery) {
     return platform::QueryStatus::kFailed;
@@ -131,8 +149,9 @@ platform::QueryStatus FakeRegistry::Query(platform::RegistryKey key,
 
 bool FakeRegistry::CreateForSet(platform::RegistryRoot root, const char* subkey,
                                 platform::RegistryKey* key) {
+  const bool fail = CountAndCheck(Operation::kCreateForSet);
   const KeyId id = Id(root, subkey);
-  const bool opens = denied_.count(id) == 0;
+  const bool opens = !fail && denied_.count(id) == 0;
   attempts_.push_back(KeyAttempt{root, subkey, KeyAccess::kSet, opens});
   if (!opens) return false;
   AddKey(root, subkey);
@@ -142,8 +161,10 @@ bool FakeRegistry::CreateForSet(platform::RegistryRoot root, const char* subkey,
 
 bool FakeRegistry::SetDword(platform::RegistryKey key, const char* name,
                             std::uint32_t value) {
+  const bool fail = CountAndCheck(Operation::kSetDword);
   const Handle* handle = OpenHandle(key);
-  if (handle == nullptr || handle->access != KeyAccess::kSet || fail_writes_) {
+  if (handle == nullptr || handle->access != KeyAccess::kSet || fail_writes_ ||
+      fail) {
     return false;
   }
   std::string data(4, '\0');

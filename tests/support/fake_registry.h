@@ -56,6 +56,19 @@ class FakeRegistry final : public platform::Registry {
   // Every value write fails.
   void set_fail_writes(bool fail) { fail_writes_ = fail; }
 
+  // The operations whose calls are counted and can be made to fail.
+  enum class Operation { kOpenForQuery, kQuery, kCreateForSet, kSetDword };
+  // Makes call number `number` (from 1, counted per operation over the life
+  // of this object) of the operation fail: an open or create is refused, a
+  // write fails, a query reports `query_status` (kFailed or kMoreData) and
+  // leaves only filler in the buffer.
+  void FailCall(
+      Operation operation, int number,
+      platform::QueryStatus query_status = platform::QueryStatus::kFailed);
+  int Calls(Operation operation) const {
+    return calls_[static_cast<int>(operation)];
+  }
+
   bool HasKey(platform::RegistryRoot root, const std::string& path) const;
   // nullptr when the key or the value does not exist.
   const StoredValue* FindValue(platform::RegistryRoot root,
@@ -96,6 +109,8 @@ class FakeRegistry final : public platform::Registry {
 
   static KeyId Id(platform::RegistryRoot root, const std::string& path);
   const Handle* OpenHandle(platform::RegistryKey key) const;
+  // Counts a call of the operation; true when it is the one to fail.
+  bool CountAndCheck(Operation operation);
   platform::RegistryKey NewHandle(const KeyId& id, KeyAccess access);
 
   std::map<KeyId, Key> keys_;
@@ -105,6 +120,9 @@ class FakeRegistry final : public platform::Registry {
   platform::RegistryKey next_handle_ = 0x1000;
   int bad_closes_ = 0;
   bool fail_writes_ = false;
+  int calls_[4] = {0, 0, 0, 0};
+  std::map<int, int> failures_;  // the failing call's number, by operation
+  platform::QueryStatus failed_query_status_ = platform::QueryStatus::kFailed;
 };
 
 }  // namespace tavelon::fakes

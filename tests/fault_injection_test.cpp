@@ -1,0 +1,564 @@
+// Whole update runs in which one call into the system fails: each file,
+// registry and shell operation in turn, call 1, 2, ... until the run makes
+// no more calls of it. Every run must end without a crash, with every file
+// and registry key closed, with exactly the message boxes that the failure
+// calls for, and with nothing written that should not be.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "platform/memory_files.h"
+#include "tests/support/dictionary_builder.h"
+#include "tests/support/whole_run.h"
+
+namespace tavelon::update {
+namespace {
+
+using platform::MemoryFiles;
+using platform::RegistryRoot;
+using test_support::Bytes;
+using test_support::DictionaryBuilder;
+using test_support::Record;
+using FileOperation = platform::MemoryFiles::Operation;
+using RegistryOperation = fakes::FakeRegistry::Operation;
+
+using test_support::kAppPathsKey;
+using test_support::kOptionsKey;
+using test_support::kUpdateFolder;
+using test_support::WholeRun;
+
+constexpr const char* kInstallation = test_support::kInstallationFolder;
+constexpr char kInfo[] = "info.tmp";
+
+constexpr char kSeekError[] = "Seek error in this file. Skipping...";
+constexpr char kCannotOpen[] = "Cannot open this file for writing. Skipping...";
+constexpr char kNotFound[] =
+    "Update failed - Could not locate Tavelon files\n"
+    "Please re-install previous version and try again";
+constexpr char kCompleted[] =
+    "Update completed successfully!  Press OK to run updated Tavelon.";
+constexpr char kUnreadable[] =
+    "Update failed - Could not read the update information file info.tmp\n"
+    "Please run the update from its own folder and try again";
+constexpr std::uint32_t kWarningFlags = 0x30;
+constexpr std::uint32_t kCompletedFlags = 0x50040;
+constexpr std::uint32_t kUnreadableFlags = 0x50030;
+
+std::string Dictionary(const char* code) { return WholeRun::Dictionary(code); }
+
+// Every open of a run, in order: the update description, then the nine
+// languages' dictionaries, the Japanese one under both of its names (only
+// "engtojap.dic" exists).
+const std::vector<std::string>& OpenSequence() {
+  static const std::vector<std::string> paths = {
+      kInfo,
+      Dictionary("Eng"),
+      Dictionary("Dut"),
+      Dictionary("Fre"),
+      Dictionary("Ger"),
+      Dictionary("Heb"),
+      Dictionary("Ita"),
+      Dictionary("Jpn"),
+      Dictionary("jap"),
+      Dictionary("Ptg"),
+      Dictionary("Spa"),
+  };
+  return paths;
+}
+std::size_t Order(const std::string& path) {
+  const auto& paths = OpenSequence();
+  return static_cast<std::size_t>(std::find(paths.begin(), paths.end(), path) -
+                                  paths.begin());
+}
+
+// A dictionary of 400 bytes: sections 0 to 2 with their entry tables at
+// 200 + 20 s, the item of entry e of section s at 300 + 20 s + 5 e.
+std::int64_t ItemValue(std::int16_t section, std::int16_t entry) {
+  return 300 + 20 * section + 5 * entry + 1;
+}
+Bytes CleanDictionary() {
+  DictionaryBuilder builder(400);
+  for (std::int16_t s = 0; s < 3; ++s) {
+    builder.Section(s, 200 + 20 * s);
+    for (std::int16_t e = 0; e < 5; ++e) {
+      builder.Entry(200 + 20 * s, e, 300 + 20 * s + 5 * e);
+    }
+  }
+  return builder.bytes();
+}
+const std::vector<Record> kRecords = {
+    {0, 1, 0x11111111u}, {1, 2, 0x22222222u}, {2, 0, 0xC0FFEE00u}};
+
+// The dictionary with records 0 to count - 1 written, and `part` bytes of
+// the next one.
+Bytes Patched(std::size_t count, std::uint32_t part = 0) {
+  Bytes bytes = CleanDictionary();
+  for (std::size_t i = 0; i < count; ++i) {
+    test_support::PutUint32(bytes,
+                            static_cast<std::size_t>(ItemValue(
+                                kRecords[i].section, kRecords[i].entry)),
+                            kRecords[i].value);
+  }
+  if (part > 0) {
+    const Record& next = kRecords[count];
+    const std::size_t at =
+        static_cast<std::size_t>(ItemValue(next.section, next.entry));
+    for (std::uint32_t b = 0; b < part; ++b) {
+      bytes[at + b] = static_cast<unsigned char>(next.value >> (8 * b));
+    }
+  }
+  return bytes;
+}
+
+struct Box {
+  std::string text;
+  std::string caption;
+  std::uint32_t flags;
+  bool operator==(const Box& other) const {
+    return text == other.text && caption == other.caption &&
+           flags == other.flags;
+  }
+};
+std::ostream& operator<<(std::ostream& out, const Box& box) {
+  return out << "[" << box.caption << "] " << box.text << " (" << box.flags
+             << ")";
+}
+
+// What a run should leave behind.
+struct Outcome {
+  int exit_code = kExitCompleted;
+  std::map<std::size_t, Box> warnings;  // by place in the open sequence
+  Box last = {kCompleted, kCaption, kCompletedFlags};
+  std::map<std::string, Bytes> files;
+  bool option_written = true;
+  std::vector<std::string> starts = {
+      std::string(kUpdateFolder) + "MSpchapi.exe",
+      std::string(kUpdateFolder) + "Msttsm22.exe",
+      std::string(kInstallation) + "tavelon.exe"};
+  bool opens_files = true;
+
+  std::vector<Box> Boxes() const {
+    std::vector<Box> boxes;
+    for (const auto& warning : warnings) boxes.push_back(warning.second);
+    boxes.push_back(last);
+    return boxes;
+  }
+};
+
+// The files before the run: Eng, jap and Spa need the update, Ger has it
+// already, Ita is held by another program.
+std::map<std::string, Bytes> FilesBefore() {
+  return {{kInfo, test_support::DescriptionBytes(kRecords)},
+          {Dictionary("Eng"), CleanDictionary()},
+          {Dictionary("Ger"), Patched(3)},
+          {Dictionary("jap"), CleanDictionary()},
+          {Dictionary("Spa"), CleanDictionary()}};
+}
+
+Outcome CleanRun() {
+  Outcome outcome;
+  outcome.files = FilesBefore();
+  for (const char* code : {"Eng", "jap", "Spa"}) {
+    outcome.files[Dictionary(code)] = Patched(3);
+  }
+  outcome.warnings[Order(Dictionary("Ita"))] = {kCannotOpen, Dictionary("Ita"),
+                                                kWarningFlags};
+  return outcome;
+}
+
+Outcome StoppedRun() {
+  Outcome outcome;
+  outcome.exit_code = kExitStopped;
+  outcome.last = {kNotFound, kCaption, kWarningFlags};
+  outcome.files = FilesBefore();
+  outcome.option_written = false;
+  outcome.starts.clear();
+  outcome.opens_files = false;
+  return outcome;
+}
+
+void SeekWarning(Outcome* outcome, const std::string& path) {
+  outcome->warnings[Order(path)] = {kSeekError, path, kWarningFlags};
+}
+
+// A shell whose call number `fail` (from 1) does not start its program.
+class FailingShell final : public platform::Shell {
+ public:
+  FailingShell(platform::Shell& inner, int fail) : inner_(inner), fail_(fail) {}
+  std::intptr_t Open(const char* file, const char* directory) override {
+    const std::intptr_t result = inner_.Open(file, directory);
+    return ++calls == fail_ ? 0 : result;  // 0: out of memory
+  }
+  int calls = 0;
+
+ private:
+  platform::Shell& inner_;
+  int fail_;
+};
+
+// Windows whose look number `fail` (from 1) finds nothing.
+class FailingWindows final : public platform::Windows {
+ public:
+  FailingWindows(platform::Windows& inner, int fail)
+      : inner_(inner), fail_(fail) {}
+  bool FindTopLevel(const char* class_name, const char* title,
+                    platform::WindowHandle* window) override {
+    const bool found = inner_.FindTopLevel(class_name, title, window);
+    return ++calls == fail_ ? false : found;
+  }
+  void SendClose(platform::WindowHandle window) override {
+    inner_.SendClose(window);
+  }
+  void ShowWaitCursor() override { inner_.ShowWaitCursor(); }
+  void ShowArrowCursor() override { inner_.ShowArrowCursor(); }
+  int calls = 0;
+
+ private:
+  platform::Windows& inner_;
+  int fail_;
+};
+
+enum class Scenario { kRunEntry, kBothEntries };
+
+// A whole run with the files before the update in memory, with the App
+// Paths entry too when the scenario asks for it, and a voice installer
+// whose dialog stays open for 3 s after its first look. Each failure is
+// arranged on the stand-ins before Run.
+class Rig : public WholeRun {
+ public:
+  explicit Rig(Scenario scenario) {
+    for (const auto& file : FilesBefore()) files.Add(file.first, file.second);
+    files.AddLocked(Dictionary("Ita"));
+    if (scenario == Scenario::kBothEntries) {
+      registry.SetValue(RegistryRoot::kLocalMachine, kAppPathsKey, "Path",
+                        fakes::kRegSz, std::string("C:\\Tavelon") + '\0');
+    }
+    windows.windows.push_back(
+        {"#32770", "Microsoft Text-to-Speech Engine", 0, 11000});
+  }
+
+  int Run(int fail_shell = 0, int fail_window = 0) {
+    FailingShell failing_shell(shell, fail_shell);
+    FailingWindows failing_windows(windows, fail_window);
+    const int exit_code = WholeRun::Run(&failing_shell, &failing_windows);
+    shell_calls = failing_shell.calls;
+    window_calls = failing_windows.calls;
+    return exit_code;
+  }
+
+  int shell_calls = 0;
+  int window_calls = 0;
+};
+
+// Checks what every run must leave, whatever failed, against the outcome.
+void Check(const Rig& rig, int exit_code, const Outcome& expected) {
+  EXPECT_EQ(exit_code, expected.exit_code);
+
+  std::vector<Box> boxes;
+  for (const auto& box : rig.boxes.boxes) {
+    boxes.push_back({box.text, box.caption, box.flags});
+  }
+  EXPECT_EQ(boxes, expected.Boxes());
+
+  EXPECT_EQ(rig.files.OpenHandles(), 0u);
+  EXPECT_EQ(rig.files.BadHandleCalls(), 0);
+  EXPECT_EQ(rig.registry.open_handles(), 0u);
+  EXPECT_EQ(rig.registry.bad_closes(), 0);
+
+  for (const auto& file : expected.files) {
+    const Bytes* bytes = rig.files.Find(file.first);
+    ASSERT_NE(bytes, nullptr);
+    EXPECT_TRUE(*bytes == file.second) << file.first;
+  }
+  // Reads and writes stay within the files as they were; the update
+  // description is never written.
+  for (const MemoryFiles::Access& access : rig.files.accesses()) {
+    if (access.operation == FileOperation::kWrite) {
+      EXPECT_NE(access.path, kInfo);
+      EXPECT_GE(access.position, 0);
+      EXPECT_LE(access.position + access.size, 400) << access.path;
+    }
+    if (access.operation == FileOperation::kRead && access.path != kInfo) {
+      EXPECT_LE(access.position + access.transferred, 400) << access.path;
+    }
+  }
+  if (!expected.opens_files) {
+    EXPECT_EQ(rig.files.Calls(FileOperation::kOpen), 0);
+  }
+
+  const fakes::StoredValue* option = rig.Option();
+  if (expected.option_written) {
+    ASSERT_NE(option, nullptr);
+    EXPECT_EQ(option->type, fakes::kRegDword);
+    EXPECT_EQ(option->data, std::string("\x01\x00\x00\x00", 4));
+  } else {
+    EXPECT_EQ(option, nullptr);
+  }
+  // Nothing but the options key is ever created or opened for writing.
+  for (const fakes::KeyAttempt& attempt : rig.registry.attempts()) {
+    if (attempt.access == fakes::KeyAccess::kSet) {
+      EXPECT_EQ(attempt.path, kOptionsKey);
+    }
+  }
+
+  EXPECT_EQ(rig.Starts(), expected.starts);
+}
+
+TEST(FaultInjectionTest, ACleanRunMatchesTheModel) {
+  Rig rig(Scenario::kRunEntry);
+  const int exit_code = rig.Run();
+  Check(rig, exit_code, CleanRun());
+  EXPECT_EQ(rig.files.Calls(FileOperation::kOpen),
+            static_cast<int>(OpenSequence().size()));
+  EXPECT_EQ(1, test_support::whole_run_pauses);
+}
+
+// Where the n-th call of a file operation falls in a run without failures:
+// the file, and how many calls of that operation on that file came before.
+struct Place {
+  std::string path;
+  std::size_t index;
+};
+Place PlaceOf(const std::vector<MemoryFiles::Access>& accesses,
+              FileOperation operation, int number) {
+  std::map<std::string, std::size_t> per_file;
+  int seen = 0;
+  for (const MemoryFiles::Access& access : accesses) {
+    if (access.operation != operation) continue;
+    const std::size_t index = per_file[access.path]++;
+    if (++seen == number) return {access.path, index};
+  }
+  return {"", 0};
+}
+
+// The outcome of a run whose n-th call of a file operation fails, worked
+// out from where that call falls in a run without failures. A dictionary
+// file's calls are: its length; the already-patched test (three
+// positionings and three reads); then per record two positionings each
+// followed by a read, and a positioning followed by the write.
+Outcome FileFailure(FileOperation operation, int number,
+                    std::uint32_t transferred,
+                    const std::vector<MemoryFiles::Access>& clean) {
+  Outcome outcome = CleanRun();
+  if (operation == FileOperation::kOpen) {
+    const std::string& path =
+        OpenSequence().at(static_cast<std::size_t>(number - 1));
+    if (path == kInfo) {
+      outcome.warnings.clear();
+      outcome.files = FilesBefore();
+      outcome.exit_code = kExitUpdateUnreadable;
+      outcome.last = {kUnreadable, kCaption, kUnreadableFlags};
+    } else if (path != Dictionary("Jpn")) {
+      // "engtoJpn.dic" failing still leaves "engtojap.dic" to be opened.
+      outcome.warnings[Order(path)] = {kCannotOpen, path, kWarningFlags};
+      if (FilesBefore().count(path) != 0) {
+        outcome.files[path] = FilesBefore()[path];
+      }
+    }
+    return outcome;
+  }
+
+  const Place place = PlaceOf(clean, operation, number);
+  EXPECT_FALSE(place.path.empty());
+  if (place.path == kInfo) {
+    outcome.warnings.clear();
+    outcome.files = FilesBefore();
+    outcome.exit_code = kExitUpdateUnreadable;
+    outcome.last = {kUnreadable, kCaption, kUnreadableFlags};
+    return outcome;
+  }
+  const bool patched_before = FilesBefore()[place.path] == Patched(3);
+  std::size_t record = kRecords.size();  // none stopped
+  switch (operation) {
+    case FileOperation::kLength:
+      // An unknown length refuses every position of the first record; the
+      // already-patched test does not need it.
+      if (!patched_before) record = 0;
+      break;
+    case FileOperation::kSetPosition:
+      if (place.index >= 3) record = (place.index - 3) / 3;
+      break;
+    case FileOperation::kRead:
+      if (place.index >= 3) record = (place.index - 3) / 2;
+      break;
+    case FileOperation::kWrite:
+      record = place.index;
+      break;
+    default:
+      break;
+  }
+  // A failure within the already-patched test only makes the file count as
+  // not patched: every record is written, without a warning.
+  if (record < kRecords.size()) {
+    SeekWarning(&outcome, place.path);
+    outcome.files[place.path] =
+        Patched(record, operation == FileOperation::kWrite ? transferred : 0);
+  }
+  return outcome;
+}
+
+TEST(FaultInjectionTest, EachFileOperationFailingInTurn) {
+  Rig clean_rig(Scenario::kRunEntry);
+  clean_rig.Run();
+  const std::vector<MemoryFiles::Access> clean = clean_rig.files.accesses();
+
+  struct Case {
+    FileOperation operation;
+    std::uint32_t transferred;
+  } const cases[] = {
+      {FileOperation::kOpen, 0},        {FileOperation::kLength, 0},
+      {FileOperation::kSetPosition, 0}, {FileOperation::kRead, 0},
+      {FileOperation::kRead, 2},        {FileOperation::kWrite, 0},
+      {FileOperation::kWrite, 3},       {FileOperation::kClose, 0},
+  };
+  for (const Case& c : cases) {
+    int number = 1;
+    for (;; ++number) {
+      SCOPED_TRACE("operation " +
+                   std::to_string(static_cast<int>(c.operation)) + ", call " +
+                   std::to_string(number) + ", transferring " +
+                   std::to_string(c.transferred));
+      Rig rig(Scenario::kRunEntry);
+      rig.files.FailCall(c.operation, number, c.transferred);
+      const int exit_code = rig.Run();
+      if (rig.files.Calls(c.operation) < number) break;  // never reached
+      const Outcome expected =
+          c.operation == FileOperation::kClose
+              ? CleanRun()  // a failing close still releases the file
+              : FileFailure(c.operation, number, c.transferred, clean);
+      Check(rig, exit_code, expected);
+    }
+    // Every call of a run without failures was made to fail once.
+    EXPECT_GT(number, clean_rig.files.Calls(c.operation));
+  }
+}
+
+TEST(FaultInjectionTest, EachRegistryOperationFailingInTurn) {
+  enum class Expect { kStops, kCompletes, kCompletesWithoutOption };
+  struct Case {
+    Scenario scenario;
+    RegistryOperation operation;
+    platform::QueryStatus query_status;
+    std::vector<Expect> per_call;  // what failing call 1, 2, ... gives
+  };
+  using platform::QueryStatus;
+  const Case cases[] = {
+      // With the Run entry alone, the lookup has nothing to fall back on.
+      {Scenario::kRunEntry,
+       RegistryOperation::kOpenForQuery,
+       QueryStatus::kFailed,
+       {Expect::kStops}},
+      {Scenario::kRunEntry,
+       RegistryOperation::kQuery,
+       QueryStatus::kFailed,
+       {Expect::kStops}},
+      {Scenario::kRunEntry,
+       RegistryOperation::kQuery,
+       QueryStatus::kMoreData,
+       {Expect::kStops}},
+      // With the App Paths entry too, it takes over.
+      {Scenario::kBothEntries,
+       RegistryOperation::kOpenForQuery,
+       QueryStatus::kFailed,
+       {Expect::kCompletes}},
+      {Scenario::kBothEntries,
+       RegistryOperation::kQuery,
+       QueryStatus::kFailed,
+       {Expect::kCompletes}},
+      {Scenario::kBothEntries,
+       RegistryOperation::kQuery,
+       QueryStatus::kMoreData,
+       {Expect::kCompletes}},
+      // The option's failures are silent and stop nothing.
+      {Scenario::kRunEntry,
+       RegistryOperation::kCreateForSet,
+       QueryStatus::kFailed,
+       {Expect::kCompletesWithoutOption}},
+      {Scenario::kRunEntry,
+       RegistryOperation::kSetDword,
+       QueryStatus::kFailed,
+       {Expect::kCompletesWithoutOption}},
+  };
+  for (const Case& c : cases) {
+    int number = 1;
+    for (;; ++number) {
+      SCOPED_TRACE("operation " +
+                   std::to_string(static_cast<int>(c.operation)) + ", call " +
+                   std::to_string(number));
+      Rig rig(c.scenario);
+      rig.registry.FailCall(c.operation, number, c.query_status);
+      const int exit_code = rig.Run();
+      if (rig.registry.Calls(c.operation) < number) break;
+      ASSERT_LE(static_cast<std::size_t>(number), c.per_call.size());
+      Outcome expected = CleanRun();
+      switch (c.per_call[static_cast<std::size_t>(number - 1)]) {
+        case Expect::kStops:
+          expected = StoppedRun();
+          break;
+        case Expect::kCompletesWithoutOption:
+          expected.option_written = false;
+          break;
+        case Expect::kCompletes:
+          break;
+      }
+      Check(rig, exit_code, expected);
+    }
+    EXPECT_EQ(static_cast<std::size_t>(number - 1), c.per_call.size());
+  }
+}
+
+// A program that does not start ends the installers' step; the product is
+// started all the same, and no failure is shown.
+TEST(FaultInjectionTest, EachShellStartFailingInTurn) {
+  const std::string speech = std::string(kUpdateFolder) + "MSpchapi.exe";
+  const std::string voice = std::string(kUpdateFolder) + "Msttsm22.exe";
+  const std::string product = std::string(kInstallation) + "tavelon.exe";
+  const std::vector<std::vector<std::string>> starts = {
+      {speech, product}, {speech, voice, product}, {speech, voice, product}};
+  int number = 1;
+  for (;; ++number) {
+    SCOPED_TRACE("start " + std::to_string(number));
+    Rig rig(Scenario::kRunEntry);
+    const int exit_code = rig.Run(number);
+    if (rig.shell_calls < number) break;
+    ASSERT_LE(static_cast<std::size_t>(number), starts.size());
+    Outcome expected = CleanRun();
+    expected.starts = starts[static_cast<std::size_t>(number - 1)];
+    Check(rig, exit_code, expected);
+  }
+  EXPECT_EQ(static_cast<std::size_t>(number - 1), starts.size());
+}
+
+// A window look that finds nothing: for the product, it is not closed and
+// there is no pause; for the voice installer's dialog, the wait ends.
+TEST(FaultInjectionTest, EachWindowLookFailingInTurn) {
+  Rig clean(Scenario::kRunEntry);
+  clean.Run();
+  ASSERT_GE(clean.window_calls, 2);
+  for (int number = 1; number <= clean.window_calls; ++number) {
+    SCOPED_TRACE("look " + std::to_string(number));
+    Rig rig(Scenario::kRunEntry);
+    const int exit_code = rig.Run(0, number);
+    Check(rig, exit_code, CleanRun());
+    EXPECT_EQ(rig.windows.closed.size(), number == 1 ? 0u : 1u);
+    EXPECT_EQ(test_support::whole_run_pauses, number == 1 ? 0 : 1);
+    EXPECT_EQ(rig.window_calls, number == 1 ? clean.window_calls : number);
+  }
+}
+
+TEST(FaultInjectionTest, AFailedModulePathStartsOnlyTheProduct) {
+  Rig rig(Scenario::kRunEntry);
+  rig.process.fail_module_path = true;
+  const int exit_code = rig.Run();
+  Outcome expected = CleanRun();
+  expected.starts = {std::string(kInstallation) + "tavelon.exe"};
+  Check(rig, exit_code, expected);
+}
+
+}  // namespace
+}  // namespace tavelon::update

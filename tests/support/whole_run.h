@@ -1,0 +1,95 @@
+// A whole update run against stand-ins: files in memory, the registry,
+// windows, shell, sleeping and message boxes. The product is installed in
+// C:\Tavelon\ (its Run entry names C:\Tavelon\tavelon.exe) and is running;
+// the update program and its three installers lie in D:\Update\; it is
+// started with the argument m. Each test adds the files it needs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/memory_files.h"
+#include "tests/support/box_recorder.h"
+#include "tests/support/fake_desktop.h"
+#include "tests/support/fake_registry.h"
+#include "update/update_run.h"
+
+namespace tavelon::test_support {
+
+inline constexpr char kInstallationFolder[] = "C:\\Tavelon\\";
+inline constexpr char kUpdateFolder[] = "D:\\Update\\";
+inline constexpr char kRunEntryKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr char kAppPathsKey[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\tavelon.exe";
+inline constexpr char kOptionsKey[] =
+    "Software\\Tavelon\\Tavelon Translator\\Options";
+
+// The processor-bound pause after closing the product, counted instead.
+inline int whole_run_pauses = 0;
+inline void CountWholeRunPause() { ++whole_run_pauses; }
+
+class WholeRun {
+ public:
+  WholeRun() {
+    registry.SetValue(platform::RegistryRoot::kCurrentUser, kRunEntryKey,
+                      "Tavelon Translator", fakes::kRegSz,
+                      std::string(kInstallationFolder) + "tavelon.exe" + '\0');
+    process.command_line = "TavelonUpdate.exe m";
+    process.module_path = std::string(kUpdateFolder) + "TavelonUpdate.exe";
+    windows.windows.push_back({"Tavelon", "Tavelon", 0, ~0ull});
+    for (const char* name : {"MSpchapi.exe", "Msttsm22.exe", "Msttsf22.exe"}) {
+      shell.results[std::string(kUpdateFolder) + name] = 42;
+    }
+    shell.results[Product()] = 42;
+  }
+
+  static std::string Dictionary(const char* code) {
+    return std::string(kInstallationFolder) + "data\\engto" + code + ".dic";
+  }
+  static std::string Installer(const char* name) {
+    return std::string(kUpdateFolder) + name;
+  }
+  static std::string Product() {
+    return std::string(kInstallationFolder) + "tavelon.exe";
+  }
+
+  // Runs the update; the shell and windows given replace the stand-ins.
+  int Run(platform::Shell* other_shell = nullptr,
+          platform::Windows* other_windows = nullptr) {
+    const update::RunPlatform system{
+        process,
+        registry,
+        files,
+        boxes,
+        other_windows != nullptr ? *other_windows : windows,
+        other_shell != nullptr ? *other_shell : shell,
+        sleeper,
+        CountWholeRunPause};
+    whole_run_pauses = 0;
+    return update::RunUpdate(system);
+  }
+
+  // The programs the run asked the shell to start, in order.
+  std::vector<std::string> Starts() const {
+    std::vector<std::string> started;
+    for (const auto& start : shell.starts) started.push_back(start.file);
+    return started;
+  }
+  // The option's value as stored, or nullptr.
+  const fakes::StoredValue* Option() const {
+    return registry.FindValue(platform::RegistryRoot::kCurrentUser, kOptionsKey,
+                              "EnableExpressions");
+  }
+
+  fakes::FakeClock clock;
+  fakes::FakeProcess process;
+  fakes::FakeRegistry registry;
+  platform::MemoryFiles files;
+  fakes::BoxRecorder boxes;
+  fakes::FakeWindows windows{clock};
+  fakes::FakeShell shell{clock};
+  fakes::FakeSleeper sleeper{clock};
+};
+
+}  // namespace tavelon::test_support
