@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "platform/path_text.h"
 #include "platform/text.h"
 
 namespace tavelon::patch {
@@ -14,17 +15,6 @@ using platform::Files;
 // The section table starts at this byte of every dictionary file.
 constexpr std::int64_t kSectionTablePosition = 100;
 constexpr std::uint32_t kValueSize = 4;
-
-// Appends text to the zero-terminated contents of a path buffer. False, with
-// the buffer unchanged, when the result would exceed 255 characters.
-bool Append(char (&buffer)[kPathBufferSize], std::size_t* length,
-            const char* text) {
-  const std::size_t added = std::strlen(text);
-  if (added > kPathBufferSize - 1 - *length) return false;
-  std::memcpy(buffer + *length, text, added + 1);
-  *length += added;
-  return true;
-}
 
 std::int32_t DecodeInt32(const unsigned char (&bytes)[kValueSize]) {
   const std::uint32_t raw = static_cast<std::uint32_t>(bytes[0]) |
@@ -96,25 +86,60 @@ FileReport Stopped(FileReport report, FileOutcome outcome) {
 
 bool MakeDataFolder(const char* installation_folder,
                     char (&data_folder)[kPathBufferSize]) {
-  std::size_t length = 0;
-  data_folder[0] = '\0';
-  return Append(data_folder, &length, installation_folder) &&
+  return platform::CopyToPath(data_folder, kPathBufferSize,
+                              installation_folder) &&
          (platform::EndsWithBackslash(data_folder) ||
-          Append(data_folder, &length, "\\")) &&
-         Append(data_folder, &length, "data\\");
+          platform::AppendToPath(data_folder, kPathBufferSize, "\\")) &&
+         platform::AppendToPath(data_folder, kPathBufferSize, "data\\");
 }
 
 bool MakeDictionaryPath(const char* data_folder, const char* code,
                         char (&path)[kPathBufferSize]) {
-  std::size_t length = 0;
-  path[0] = '\0';
-  return Append(path, &length, data_folder) && Append(path, &length, "engto") &&
-         Append(path, &length, code) && Append(path, &length, ".dic");
+  return platform::CopyToPath(path, kPathBufferSize, data_folder) &&
+         platform::AppendToPath(path, kPathBufferSize, "engto") &&
+         platform::AppendToPath(path, kPathBufferSize, code) &&
+         platform::AppendToPath(path, kPathBufferSize, ".dic");
+}
+
+bool HasDictionaryFile(const char* code) { return code[2] != '_'; }
+
+void OpenDictionaryFile(Files& files, const char* data_folder, const char* code,
+                        DictionaryFile* dictionary) {
+  using platform::OpenStatus;
+  dictionary->file = 0;
+  dictionary->status = OpenStatus::kNotFound;
+  if (MakeDictionaryPath(data_folder, code, dictionary->path)) {
+    dictionary->status = files.OpenExisting(
+        dictionary->path, platform::FileAccess::kReadWrite, &dictionary->file);
+  } else {
+    dictionary->path[0] = '\0';
+  }
+  if (dictionary->status == OpenStatus::kOpened ||
+      std::strcmp(code, kJapaneseCode) != 0) {
+    return;
+  }
+
+  char fallback_path[kPathBufferSize];
+  if (!MakeDictionaryPath(data_folder, kJapaneseFallbackCode, fallback_path)) {
+    return;
+  }
+  const OpenStatus fallback_status = files.OpenExisting(
+      fallback_path, platform::FileAccess::kReadWrite, &dictionary->file);
+  // The first attempt that failed for a reason other than a missing file is
+  // the one to name; a missing first file gives way to the fallback's path.
+  if (fallback_status == OpenStatus::kOpened ||
+      (fallback_status == OpenStatus::kFailed &&
+       dictionary->status == OpenStatus::kNotFound)) {
+    std::memcpy(dictionary->path, fallback_path,
+                std::strlen(fallback_path) + 1);
+    dictionary->status = fallback_status;
+  }
 }
 
 FileReport PatchDictionaryFile(Files& files, FileHandle file,
                                const PatchDescription& description) {
-  FileReport report = {FileOutcome::kAlreadyPatched, files.Length(file), 0, 0};
+  FileReport report = {FileOutcome::kAlreadyPatched, files.Length(file), 0, 0,
+                       FileStep::kSectionElement};
   const std::int32_t count = description.count;
   if (count <= 0 ||
       IsAlreadyPatched(files, file, description.records[count - 1])) {
@@ -129,6 +154,7 @@ FileReport PatchDictionaryFile(Files& files, FileHandle file,
     std::int32_t entry_table = 0;
     std::int32_t item = 0;
 
+    report.step = FileStep::kSectionElement;
     report.position = SectionElementPosition(record);
     if (!WithinFile(report.position, report.length)) {
       return Stopped(report, FileOutcome::kOutOfBounds);
@@ -137,6 +163,7 @@ FileReport PatchDictionaryFile(Files& files, FileHandle file,
       return Stopped(report, FileOutcome::kAccessFailed);
     }
 
+    report.step = FileStep::kEntryElement;
     report.position = EntryElementPosition(entry_table, record);
     if (!WithinFile(report.position, report.length)) {
       return Stopped(report, FileOutcome::kOutOfBounds);
@@ -145,6 +172,7 @@ FileReport PatchDictionaryFile(Files& files, FileHandle file,
       return Stopped(report, FileOutcome::kAccessFailed);
     }
 
+    report.step = FileStep::kItemValue;
     report.position = ItemValuePosition(item);
     if (!WithinFile(report.position, report.length)) {
       return Stopped(report, FileOutcome::kOutOfBounds);
@@ -178,50 +206,30 @@ PatchResult PatchDictionaries(Files& files, platform::MessageBoxes& boxes,
        have_data_folder && description.count > 0 && language < kLanguageCount;
        ++language) {
     const char* code = kLanguageCodes[language];
-    if (code[2] == '_') continue;
+    if (!HasDictionaryFile(code)) continue;
 
-    // A path beyond 255 characters counts as a file that does not exist.
-    char path[kPathBufferSize];
-    char fallback_path[kPathBufferSize];
-    FileHandle file = 0;
-    platform::OpenStatus status = platform::OpenStatus::kNotFound;
-    platform::OpenStatus fallback_status = platform::OpenStatus::kNotFound;
-    const char* opened_path = path;
-    if (MakeDictionaryPath(data_folder, code, path)) {
-      status =
-          files.OpenExisting(path, platform::FileAccess::kReadWrite, &file);
-    }
-    if (status != platform::OpenStatus::kOpened &&
-        std::strcmp(code, kJapaneseCode) == 0 &&
-        MakeDictionaryPath(data_folder, kJapaneseFallbackCode, fallback_path)) {
-      fallback_status = files.OpenExisting(
-          fallback_path, platform::FileAccess::kReadWrite, &file);
-      opened_path = fallback_path;
-    }
-
-    if (status != platform::OpenStatus::kOpened &&
-        fallback_status != platform::OpenStatus::kOpened) {
+    DictionaryFile dictionary;
+    OpenDictionaryFile(files, data_folder, code, &dictionary);
+    if (dictionary.status != platform::OpenStatus::kOpened) {
       // A file that exists but cannot be written is not updated: the user
       // is told, unlike for a file that is simply not there.
-      if (status == platform::OpenStatus::kFailed) {
-        boxes.Show(kCannotOpenText, path,
-                   platform::kMbOk | platform::kMbIconWarning);
-      } else if (fallback_status == platform::OpenStatus::kFailed) {
-        boxes.Show(kCannotOpenText, fallback_path,
+      if (dictionary.status == platform::OpenStatus::kFailed) {
+        boxes.Show(kCannotOpenText, dictionary.path,
                    platform::kMbOk | platform::kMbIconWarning);
       }
       continue;
     }
 
-    const FileReport report = PatchDictionaryFile(files, file, description);
+    const FileReport report =
+        PatchDictionaryFile(files, dictionary.file, description);
     if (report.outcome != FileOutcome::kAlreadyPatched) {
       any_patched = true;
       if (report.outcome != FileOutcome::kAllApplied) {
-        boxes.Show(kSeekErrorText, opened_path,
+        boxes.Show(kSeekErrorText, dictionary.path,
                    platform::kMbOk | platform::kMbIconWarning);
       }
     }
-    files.Close(file);
+    files.Close(dictionary.file);
   }
 
   files.Close(description.file);

@@ -43,6 +43,36 @@ bool MakeDataFolder(const char* installation_folder,
 bool MakeDictionaryPath(const char* data_folder, const char* code,
                         char (&path)[kPathBufferSize]);
 
+// False for a language code whose third character is '_': such a language
+// has no dictionary file, and none is opened for it.
+bool HasDictionaryFile(const char* code);
+
+// A language's dictionary file, opened for reading and writing as the
+// patcher opens it.
+struct DictionaryFile {
+  // kOpened; kFailed when an attempt failed for a reason other than the file
+  // not existing; otherwise kNotFound.
+  platform::OpenStatus status;
+  platform::FileHandle file;  // when opened; the caller closes it
+  // The path opened; when not opened, the path of the first attempt that
+  // failed for a reason other than the file not existing, else the first
+  // path tried. Empty when no path within 255 characters could be formed.
+  char path[kPathBufferSize];
+};
+
+// Opens "<data folder>engto<code>.dic"; for "Jpn", when that cannot be
+// opened, "<data folder>engtojap.dic" instead. A path beyond 255 characters
+// counts as a file that does not exist.
+void OpenDictionaryFile(platform::Files& files, const char* data_folder,
+                        const char* code, DictionaryFile* dictionary);
+
+// Where in a record's lookup the application of a file stopped.
+enum class FileStep {
+  kSectionElement,  // the section table element giving the entry table
+  kEntryElement,    // the entry table element giving the item
+  kItemValue,       // the item value the record replaces
+};
+
 // What happened to one open dictionary file.
 enum class FileOutcome {
   kAlreadyPatched,  // the check record's value is in place; nothing written
@@ -59,6 +89,8 @@ struct FileReport {
   // was refused or whose positioning, read or write failed.
   std::int32_t record;
   std::int64_t position;
+  // When stopped: the lookup or write that was refused or failed.
+  FileStep step;
 };
 
 // Tests an open dictionary file with the check record and, unless it is

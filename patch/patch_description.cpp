@@ -14,37 +14,42 @@ std::int16_t DecodeInt16(const unsigned char* bytes) {
   return static_cast<std::int16_t>(value >= 0x8000 ? value - 0x10000 : value);
 }
 
-bool IsValidLength(std::int32_t length) {
-  return length >= kHeaderLength && length <= kMaxDescriptionLength &&
-         (length - kHeaderLength) % kRecordLength == 0;
-}
-
 }  // namespace
 
-bool ReadPatchDescription(platform::Files& files,
-                          PatchDescription* description) {
+DescriptionStatus ReadPatchDescriptionFile(platform::Files& files,
+                                           const char* path,
+                                           PatchDescription* description,
+                                           std::int32_t* length) {
+  *length = 0;
   platform::FileHandle file = 0;
-  if (files.OpenExisting(kPatchDescriptionName, platform::FileAccess::kRead,
-                         &file) != platform::OpenStatus::kOpened) {
-    return false;
+  if (files.OpenExisting(path, platform::FileAccess::kRead, &file) !=
+      platform::OpenStatus::kOpened) {
+    return DescriptionStatus::kCannotOpen;
   }
 
   // Read whole, in one read, from the start where a fresh open leaves the
   // position. A file longer than the buffer is refused like any other
   // invalid file, so nothing is read past the buffer.
   unsigned char content[kMaxDescriptionLength];
-  const std::int32_t length = files.Length(file);
-  const bool valid =
-      IsValidLength(length) &&
-      files.Read(file, content, static_cast<std::uint32_t>(length)) ==
-          static_cast<std::uint32_t>(length) &&
-      std::memcmp(content, kHeaderText, kHeaderTextLength) == 0;
-  if (!valid) {
+  *length = files.Length(file);
+  DescriptionStatus status = DescriptionStatus::kValid;
+  if (*length < kHeaderLength ||
+      (*length - kHeaderLength) % kRecordLength != 0) {
+    status = DescriptionStatus::kBadLength;
+  } else if (*length > kMaxDescriptionLength) {
+    status = DescriptionStatus::kTooLong;
+  } else if (files.Read(file, content, static_cast<std::uint32_t>(*length)) !=
+             static_cast<std::uint32_t>(*length)) {
+    status = DescriptionStatus::kShortRead;
+  } else if (std::memcmp(content, kHeaderText, kHeaderTextLength) != 0) {
+    status = DescriptionStatus::kBadHeader;
+  }
+  if (status != DescriptionStatus::kValid) {
     files.Close(file);
-    return false;
+    return status;
   }
 
-  const std::int32_t count = (length - kHeaderLength) / kRecordLength;
+  const std::int32_t count = (*length - kHeaderLength) / kRecordLength;
   for (std::int32_t i = 0; i < count; ++i) {
     const unsigned char* bytes = content + kHeaderLength + kRecordLength * i;
     PatchRecord& record = description->records[i];
@@ -54,7 +59,14 @@ bool ReadPatchDescription(platform::Files& files,
   }
   description->count = count;
   description->file = file;
-  return true;
+  return DescriptionStatus::kValid;
+}
+
+bool ReadPatchDescription(platform::Files& files,
+                          PatchDescription* description) {
+  std::int32_t length = 0;
+  return ReadPatchDescriptionFile(files, kPatchDescriptionName, description,
+                                  &length) == DescriptionStatus::kValid;
 }
 
 }  // namespace tavelon::patch

@@ -30,9 +30,27 @@ struct PatchDescription {
   platform::FileHandle file;  // "info.tmp", still open read-only
 };
 
-// Opens, reads and validates "info.tmp". On success the file stays open in
-// description->file and the caller closes it; on failure nothing is left
-// open. Never shows a message.
+// The outcome of reading an update description: valid, or the first rule
+// that the file breaks, in the order in which the rules are tested.
+enum class DescriptionStatus {
+  kValid,
+  kCannotOpen,  // missing, or cannot be opened for reading
+  kBadLength,   // not 30 + 8 N bytes long, or the length cannot be determined
+  kTooLong,     // longer than kMaxDescriptionLength (more than 621 records)
+  kShortRead,   // the one read delivered fewer bytes than the length
+  kBadHeader,   // the first 27 bytes are not the header text
+};
+
+// Opens, reads and validates the update description at `path`. When valid,
+// the file stays open in description->file and the caller closes it;
+// otherwise nothing is left open. *length is the length measured (-1 when
+// unknown, 0 when the file could not be opened). Never shows a message.
+DescriptionStatus ReadPatchDescriptionFile(platform::Files& files,
+                                           const char* path,
+                                           PatchDescription* description,
+                                           std::int32_t* length);
+
+// Reads "info.tmp" from the current directory as above; true when valid.
 bool ReadPatchDescription(platform::Files& files,
                           PatchDescription* description);
 

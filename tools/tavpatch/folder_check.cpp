@@ -1,0 +1,197 @@
+#include "tools/tavpatch/folder_check.h"
+
+#include <cstddef>
+#include <memory>
+
+#include "platform/memory_files.h"
+#include "platform/path_text.h"
+#include "platform/text.h"
+#include "tools/tavpatch/file_content.h"
+
+namespace tavelon::tavpatch {
+namespace {
+
+using platform::FileHandle;
+using platform::Files;
+using platform::OpenStatus;
+
+constexpr char kCopyName[] = "dictionary copy";
+
+// Forwards reads to a file that is open already and refuses every write, so
+// that a dry run on the real file cannot change it.
+class ReadOnlyFiles final : public Files {
+ public:
+  explicit ReadOnlyFiles(Files& inner) : inner_(inner) {}
+
+  OpenStatus OpenExisting(const char*, platform::FileAccess,
+                          FileHandle*) override {
+    return OpenStatus::kFailed;
+  }
+  std::int32_t Length(FileHandle file) override { return inner_.Length(file); }
+  bool SetPosition(FileHandle file, std::int64_t position) override {
+    return inner_.SetPosition(file, position);
+  }
+  std::uint32_t Read(FileHandle file, void* buffer,
+                     std::uint32_t size) override {
+    return inner_.Read(file, buffer, size);
+  }
+  std::uint32_t Write(FileHandle, const void*, std::uint32_t) override {
+    return 0;
+  }
+  void Close(FileHandle) override {}
+
+ private:
+  Files& inner_;
+};
+
+// True when any language's dictionary file is found in the data folder,
+// whether or not it can be opened for writing.
+bool FindsDictionary(Files& files, const char* data_folder) {
+  for (const char* code : patch::kLanguageCodes) {
+    if (!patch::HasDictionaryFile(code)) continue;
+    patch::DictionaryFile dictionary;
+    patch::OpenDictionaryFile(files, data_folder, code, &dictionary);
+    if (dictionary.status == OpenStatus::kOpened) files.Close(dictionary.file);
+    if (dictionary.status != OpenStatus::kNotFound) return true;
+  }
+  return false;
+}
+
+// The data folder for `folder`: its "data" folder when the dictionaries are
+// there, else the folder itself when they are there, else its "data" folder
+// as the updater would look there. False when the path is too long for the
+// updater to form any dictionary path in it.
+bool FindDataFolder(Files& files, const char* folder,
+                    char (&data_folder)[patch::kPathBufferSize]) {
+  std::string given = folder;
+  // A trailing slash stands for the separator the updater appends.
+  if (!given.empty() && given.back() == '/') given.back() = '\\';
+
+  char installation_data[patch::kPathBufferSize];
+  const bool installation_usable =
+      patch::MakeDataFolder(given.c_str(), installation_data);
+  char direct[patch::kPathBufferSize];
+  const bool direct_usable =
+      platform::CopyToPath(direct, sizeof direct, given.c_str()) &&
+      (platform::EndsWithBackslash(direct) ||
+       platform::AppendToPath(direct, sizeof direct, "\\"));
+
+  const char* chosen = installation_usable ? installation_data : nullptr;
+  if (!(installation_usable && FindsDictionary(files, installation_data)) &&
+      direct_usable && FindsDictionary(files, direct)) {
+    chosen = direct;
+  }
+  data_folder[0] = '\0';
+  if (chosen == nullptr) return false;
+  platform::CopyToPath(data_folder, sizeof data_folder, chosen);
+  char path[patch::kPathBufferSize];
+  return patch::MakeDictionaryPath(data_folder, patch::kLanguageCodes[0], path);
+}
+
+LanguageCheck CheckLanguage(Files& files, const char* data_folder,
+                            const char* code,
+                            const patch::PatchDescription& description) {
+  LanguageCheck check{code, "", LanguageOutcome::kNotPresent, {}, {}};
+  patch::DictionaryFile dictionary;
+  patch::OpenDictionaryFile(files, data_folder, code, &dictionary);
+  check.path = dictionary.path;
+  if (dictionary.status == OpenStatus::kNotFound) return check;
+  if (dictionary.status == OpenStatus::kFailed) {
+    check.outcome = LanguageOutcome::kUnwritable;
+    return check;
+  }
+
+  const std::int32_t length = files.Length(dictionary.file);
+  if (length < 0) {
+    // Too large to copy, or of unknown length: the updater refuses every
+    // position in such a file before writing, so the run can look at the
+    // file itself, with writes refused all the same.
+    ReadOnlyFiles read_only(files);
+    check.report =
+        patch::PatchDictionaryFile(read_only, dictionary.file, description);
+  } else if (!ReadWhole(files, dictionary.file, length, &check.result)) {
+    check.outcome = LanguageOutcome::kUnreadable;
+    check.result.clear();
+  } else {
+    // The records go to a copy, so that each lookup sees what the earlier
+    // records wrote, as it would in the file itself.
+    platform::MemoryFiles memory;
+    memory.Add(kCopyName, check.result);
+    FileHandle copy = 0;
+    if (memory.OpenExisting(kCopyName, platform::FileAccess::kReadWrite,
+                            &copy) != OpenStatus::kOpened) {
+      check.outcome = LanguageOutcome::kUnreadable;
+    } else {
+      check.report = patch::PatchDictionaryFile(memory, copy, description);
+      memory.Close(copy);
+      check.result = *memory.Find(kCopyName);
+    }
+  }
+  files.Close(dictionary.file);
+  if (check.outcome == LanguageOutcome::kUnreadable) return check;
+
+  switch (check.report.outcome) {
+    case patch::FileOutcome::kAlreadyPatched:
+      check.outcome = LanguageOutcome::kAlreadyPatched;
+      break;
+    case patch::FileOutcome::kAllApplied:
+      check.outcome = LanguageOutcome::kAllApplied;
+      break;
+    case patch::FileOutcome::kOutOfBounds:
+    case patch::FileOutcome::kAccessFailed:
+      check.outcome = LanguageOutcome::kStopped;
+      break;
+  }
+  return check;
+}
+
+}  // namespace
+
+bool IsProblem(LanguageOutcome outcome) {
+  return outcome == LanguageOutcome::kUnwritable ||
+         outcome == LanguageOutcome::kUnreadable ||
+         outcome == LanguageOutcome::kStopped;
+}
+
+FolderCheck CheckFolder(Files& files, const char* description_path,
+                        const char* folder) {
+  FolderCheck check{patch::DescriptionStatus::kCannotOpen, 0, 0, false, "", {},
+                    patch::kDescriptionUnreadable};
+  // About 5 KB: kept off the stack.
+  const auto description = std::make_unique<patch::PatchDescription>();
+  check.description = patch::ReadPatchDescriptionFile(
+      files, description_path, description.get(), &check.description_length);
+  if (check.description != patch::DescriptionStatus::kValid) return check;
+  files.Close(description->file);
+  check.records = description->count;
+  check.updater_result = patch::kNoDictionaryPatched;
+
+  char data_folder[patch::kPathBufferSize] = "";
+  check.data_folder_usable = FindDataFolder(files, folder, data_folder);
+  check.data_folder = data_folder;
+  if (!check.data_folder_usable) return check;
+
+  for (const char* code : patch::kLanguageCodes) {
+    if (!patch::HasDictionaryFile(code)) continue;
+    if (description->count == 0) {
+      // Without records the updater opens no dictionary file.
+      LanguageCheck language{code, "", LanguageOutcome::kNotOpened, {}, {}};
+      char path[patch::kPathBufferSize];
+      if (patch::MakeDictionaryPath(data_folder, code, path)) {
+        language.path = path;
+      }
+      check.languages.push_back(language);
+      continue;
+    }
+    check.languages.push_back(
+        CheckLanguage(files, data_folder, code, *description));
+    const LanguageOutcome outcome = check.languages.back().outcome;
+    if (outcome == LanguageOutcome::kAllApplied ||
+        outcome == LanguageOutcome::kStopped) {
+      check.updater_result = patch::kSomeDictionaryPatched;
+    }
+  }
+  return check;
+}
+
+}  // namespace tavelon::tavpatch

@@ -1,0 +1,62 @@
+// The dry run of `tavpatch check`: what the updater would do with an update
+// description to each dictionary file of a folder, worked out on copies of
+// the files in memory. The folder is never written.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "patch/dictionary_patcher.h"
+#include "patch/patch_description.h"
+#include "platform/files.h"
+
+namespace tavelon::tavpatch {
+
+enum class LanguageOutcome {
+  kNotOpened,       // the description has no records: no file is opened
+  kNotPresent,      // no dictionary file for the language
+  kUnwritable,      // the file exists but cannot be opened for writing
+  kUnreadable,      // opened, but its content could not be read for the run
+  kAlreadyPatched,  // the check record's value is in place: nothing written
+  kAllApplied,      // every record would be written
+  kStopped,         // the application would stop at report.record
+};
+
+struct LanguageCheck {
+  std::string code;
+  // As the updater forms it: the file opened, or the one it would name in
+  // its warning, or the first one it tries.
+  std::string path;
+  LanguageOutcome outcome;
+  patch::FileReport report;  // for kAlreadyPatched, kAllApplied, kStopped
+  // For a file that was read whole: its content as the updater would leave
+  // it.
+  std::vector<unsigned char> result;
+};
+
+struct FolderCheck {
+  patch::DescriptionStatus description;
+  std::int32_t description_length;  // as measured when reading it
+  std::int32_t records;             // N, when the description is valid
+  // False when the data folder's path exceeds 255 characters: the updater
+  // then finds no dictionary file.
+  bool data_folder_usable;
+  std::string data_folder;
+  std::vector<LanguageCheck> languages;  // the languages tried, in order
+  int updater_result;                    // what the patcher would return
+};
+
+// Reads the update description at description_path as the updater reads
+// "info.tmp" and, when it is valid, takes up each language as the updater
+// does. `folder` is an installation folder (holding "data") or a data
+// folder (holding the dictionary files); a folder in which no dictionary
+// file is found either way is taken as an installation folder.
+FolderCheck CheckFolder(platform::Files& files, const char* description_path,
+                        const char* folder);
+
+// True for the outcomes the updater would warn about, or that the dry run
+// could not work out.
+bool IsProblem(LanguageOutcome outcome);
+
+}  // namespace tavelon::tavpatch
