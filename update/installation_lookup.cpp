@@ -24,7 +24,6 @@ constexpr char kAppPathsValue[] = "Path";
 constexpr char kNotFoundText[] =
     "Update failed - Could not locate Tavelon files\n"
     "Please re-install previous version and try again";
-constexpr char kCaption[] = "Tavelon Setup";
 
 // Registry data is read into one fixed buffer; a usable text, its
 // terminating zero included, fits in it.

@@ -9,6 +9,10 @@ namespace tavelon::update {
 
 inline constexpr int kFolderBufferSize = 256;
 
+// The caption of every box the update shows, but the per-dictionary
+// warnings (captioned with the dictionary's path).
+inline constexpr char kCaption[] = "Tavelon Setup";
+
 // On success copies the folder (without a trailing backslash added) into
 // folder, a buffer of kFolderBufferSize bytes, and returns true. Otherwise
 // shows the failure message, leaves folder unchanged and returns false.

@@ -7,6 +7,7 @@
 #include "platform/message_boxes.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "update/installation_lookup.h"
 
 namespace tavelon::update {
 
@@ -17,7 +18,6 @@ enum ExitCode : int {
   kExitUpdateUnreadable = 2,  // ran to the end but could not read info.tmp
 };
 
-inline constexpr char kCaption[] = "Tavelon Setup";
 inline constexpr char kArgumentError[] = "Error in argument!";
 inline constexpr char kCompletedMessage[] =
     "Update completed successfully!  Press OK to run updated Tavelon.";
