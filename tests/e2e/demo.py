@@ -4,7 +4,7 @@ it did (called by tools/demo).
 
 The demo's Wine prefix (in the cache folder, kept between runs) holds an
 installed translator (a stand-in that only shows its window), dictionaries
-in several languages, the registry entry that points to them, and an update
+in several languages (one of them cut short), the registry entry that points to them, and an update
 folder with TavelonUpdate.exe, the speech installers (stand-ins) and an
 info.tmp. The update runs on a virtual X display, where a stand-in user
 presses OK in each box; with --show it runs on your own display and you
@@ -28,6 +28,9 @@ DATA = INSTALL + r"\data"
 UPDATE = r"C:\Tavelon Update"
 RECORDS = t.make_records(seed=2024, count=16)
 PRESENT = {"Eng": 31, "Fre": 32, "Ger": 33, "jap": 34, "Spa": 35}
+# A dictionary cut short, as by a failed copy: the check record's item lies
+# past its end, so every run stops there with a warning.
+DAMAGED = ("Heb", 36)
 DIALOG_MS = 3000
 PRESS_AFTER_MS = 1200
 
@@ -48,6 +51,11 @@ def lay_out(desk, reset):
         for code, seed in PRESENT.items():
             desk.put(DATA + "\\" + t.dictionary_name(code),
                      t.build_dictionary(seed))
+        code, seed = DAMAGED
+        whole = t.build_dictionary(seed)
+        section, entry, _ = RECORDS[-1]
+        desk.put(DATA + "\\" + t.dictionary_name(code),
+                 whole[:t.item_position(whole, section, entry) + 2])
         program = t.reg_text(INSTALL + r"\tavelon.exe")
         desk.wine.reg_import(f"""REGEDIT4
 
@@ -113,6 +121,10 @@ def dictionary_lines(before, after, boxes):
             old, new = before.get(real), after[real]
             if real.lower() in warned:
                 state = f"warning: {warned[real.lower()]}"
+                if warned[real.lower()] == t.SEEK_ERROR:
+                    state += (" (a record lies past the file's end: the"
+                              " records before it were written, the rest"
+                              " not; the next run tries again)")
             elif old != new:
                 changed = sum(1 for a, b in zip(old, new) if a != b)
                 state = (f"patched: {len(RECORDS)} values written "
@@ -158,12 +170,18 @@ def report(desk, run, argument, option_before, option_after, before, after,
     say()
     say("What happened, in order")
     changed = [name for name in after if before.get(name) != after[name]]
+    warned = {b["caption"].rsplit("\\", 1)[-1].lower() for b in run.boxes()
+              if b["caption"] != t.CAPTION}
+    patched = [name for name in changed if name.lower() not in warned]
     written = last_written_ms(desk, changed)
+    summary = f"{len(patched)} dictionaries patched"
+    if len(changed) > len(patched):
+        summary += f", {len(changed) - len(patched)} stopped with a warning"
     for event in run.events:
         offset = f"  +{(event.ms - start) / 1000:5.1f} s  "
         if written is not None and written <= event.ms:
             say(f"  +{(written - start) / 1000:5.1f} s  the option was set "
-                f"and {len(changed)} dictionaries were patched")
+                f"and the dictionaries written: {summary}")
             written = None
         if event.source == "product" and event.name == "WM_CLOSE":
             say(offset + "the running Tavelon was asked to close (WM_CLOSE)"
