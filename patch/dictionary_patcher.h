@@ -13,7 +13,9 @@ namespace tavelon::patch {
 enum PatchResult : int {
   kSomeDictionaryPatched = 0,  // at least one file went through the records
   kDescriptionUnreadable = 1,  // "info.tmp" missing or invalid, no file opened
-  kNoDictionaryPatched = 3,    // every file found was already patched, or none
+  kNoDictionaryPatched = 3,    // no file went through the records: none
+                               // present or openable, all already patched,
+                               // or no records
 };
 
 // Paths are held in buffers of this size: at most 255 characters.

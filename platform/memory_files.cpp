@@ -127,7 +127,9 @@ std::uint32_t MemoryFiles::Read(FileHandle file, void* buffer,
   const std::uint32_t count =
       static_cast<std::uint32_t>(std::min<std::int64_t>(allowed, available));
   if (count > 0) {
-    std::memcpy(buffer, bytes.data() + handle->position, count);
+    std::memcpy(buffer,
+                bytes.data() + static_cast<std::size_t>(handle->position),
+                count);
   }
   accesses_.push_back(
       Access{handle->path, Operation::kRead, handle->position, size, count});
@@ -152,7 +154,8 @@ std::uint32_t MemoryFiles::Write(FileHandle file, const void* data,
   if (count > 0) {
     const std::size_t end = static_cast<std::size_t>(handle->position) + count;
     if (end > bytes.size()) bytes.resize(end, 0);
-    std::memcpy(bytes.data() + handle->position, data, count);
+    std::memcpy(bytes.data() + static_cast<std::size_t>(handle->position), data,
+                count);
   }
   accesses_.push_back(
       Access{handle->path, Operation::kWrite, handle->position, size, count});

@@ -62,6 +62,9 @@ TEST_F(FilesTest, OpenTellsMissingFilesFromOtherFailures) {
   const std::vector<Case> cases = {
       {folder_.PathOf("missing.dic"), OpenStatus::kNotFound},
       {folder_.PathOf("missing") + "\\file.dic", OpenStatus::kNotFound},
+      // A folder taken from the registry with its quotation marks: no file
+      // can have that name, so it is as missing, not as unwritable.
+      {"\"" + folder_.PathOf("data") + "\"\\file.dic", OpenStatus::kNotFound},
       {folder_.PathOf("folder.dic"), OpenStatus::kFailed},
       {file, OpenStatus::kOpened},
   };

@@ -9,7 +9,7 @@ namespace tavelon::update {
 
 inline constexpr int kFolderBufferSize = 256;
 
-// The caption of every box the update shows, but the per-dictionary
+// The caption of every box the update shows, except the per-dictionary
 // warnings (captioned with the dictionary's path).
 inline constexpr char kCaption[] = "Tavelon Setup";
 

@@ -13,7 +13,7 @@ namespace tavelon::update {
 
 // The process exit codes.
 enum ExitCode : int {
-  kExitCompleted = 0,         // ran to the end and the update was applied
+  kExitCompleted = 0,         // ran to the end; the update information was read
   kExitStopped = 1,           // stopped before changing anything
   kExitUpdateUnreadable = 2,  // ran to the end but could not read info.tmp
 };
@@ -44,9 +44,8 @@ struct RunPlatform {
 // Runs the update and returns the process exit code.
 int RunUpdate(const RunPlatform& system);
 
-// A processor-bound pause of 20000 x 20000 empty iterations (about a second
-// on the machines the product runs on); the counter is volatile so that the
-// compiler keeps the loop.
+// A processor-bound pause of 20000 x 20000 empty iterations; the counters are
+// volatile so that the compiler keeps the loop.
 void ProcessorBoundPause();
 
 // The update folder: the program's own path cut just after its last

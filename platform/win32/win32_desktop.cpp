@@ -22,6 +22,8 @@ class Win32Windows final : public Windows {
   }
 
   void ShowWaitCursor() override {
+    // IDC_WAIT and IDC_ARROW by number: under UNICODE those names are wide
+    // strings, which LoadCursorA does not take.
     SetCursor(LoadCursorA(nullptr, MAKEINTRESOURCEA(32514)));  // IDC_WAIT
   }
 

@@ -11,6 +11,25 @@ namespace {
 
 HANDLE ToHandle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
 
+// Errors that say there is no such file to open: beside a missing file or
+// folder, a name no file can have (a folder found in the registry with its
+// quotation marks, say) and a drive or share that is not there. Any other
+// error means a file that exists but cannot be opened.
+bool FileCannotExist(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_NOT_READY:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+      return true;
+    default:
+      return false;
+  }
+}
+
 class Win32Files final : public Files {
  public:
   OpenStatus OpenExisting(const char* path, FileAccess access,
@@ -22,10 +41,8 @@ class Win32Files final : public Files {
         CreateFileA(path, desired, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND
-                 ? OpenStatus::kNotFound
-                 : OpenStatus::kFailed;
+      return FileCannotExist(GetLastError()) ? OpenStatus::kNotFound
+                                             : OpenStatus::kFailed;
     }
     *file = reinterpret_cast<FileHandle>(handle);
     return OpenStatus::kOpened;
