@@ -7,6 +7,8 @@
 namespace tavelon::platform {
 
 using WindowHandle = std::uintptr_t;
+// A process opened only to wait for its end.
+using ProcessHandle = std::uintptr_t;
 
 class Windows {
  public:
@@ -15,6 +17,15 @@ class Windows {
                             WindowHandle* window) = 0;
   // Sends WM_CLOSE (wParam and lParam 0) and waits until it was handled.
   virtual void SendClose(WindowHandle window) = 0;
+  // Opens the process that owns the window, with the right to wait for its
+  // end only (GetWindowThreadProcessId, OpenProcess(SYNCHRONIZE)). False
+  // when the window has no process or the process cannot be opened.
+  virtual bool OpenWindowProcess(WindowHandle window,
+                                 ProcessHandle* process) = 0;
+  // Waits at most `milliseconds` for the process to end; true when it has.
+  virtual bool WaitForProcessEnd(ProcessHandle process,
+                                 std::uint32_t milliseconds) = 0;
+  virtual void CloseProcess(ProcessHandle process) = 0;
   virtual void ShowWaitCursor() = 0;
   virtual void ShowArrowCursor() = 0;
 
@@ -33,9 +44,13 @@ class Shell {
   ~Shell() = default;
 };
 
+// Sleeping, and the time that passes meanwhile.
 class Sleeper {
  public:
   virtual void Sleep(std::uint32_t milliseconds) = 0;
+  // Milliseconds since some fixed moment (GetTickCount): only differences
+  // mean anything, taken modulo 2^32.
+  virtual std::uint32_t Milliseconds() = 0;
 
  protected:
   ~Sleeper() = default;

@@ -214,6 +214,17 @@ class FailingWindows final : public platform::Windows {
   void SendClose(platform::WindowHandle window) override {
     inner_.SendClose(window);
   }
+  bool OpenWindowProcess(platform::WindowHandle window,
+                         platform::ProcessHandle* process) override {
+    return inner_.OpenWindowProcess(window, process);
+  }
+  bool WaitForProcessEnd(platform::ProcessHandle process,
+                         std::uint32_t milliseconds) override {
+    return inner_.WaitForProcessEnd(process, milliseconds);
+  }
+  void CloseProcess(platform::ProcessHandle process) override {
+    inner_.CloseProcess(process);
+  }
   void ShowWaitCursor() override { inner_.ShowWaitCursor(); }
   void ShowArrowCursor() override { inner_.ShowArrowCursor(); }
   int calls = 0;

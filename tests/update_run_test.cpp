@@ -24,8 +24,16 @@ constexpr char kOptionsKey[] = "Software\\Tavelon\\Tavelon Translator\\Options";
 constexpr std::uint32_t kCompletedFlags = 0x50040;
 constexpr std::uint32_t kUnreadableFlags = 0x50030;
 
+// The processor-bound pause, counted and noted in the journal instead; it
+// takes pause_ms of the stand-in clock.
 int pauses = 0;
-void CountPause() { ++pauses; }
+fakes::FakeClock* pause_clock = nullptr;
+std::uint64_t pause_ms = 0;
+void CountPause() {
+  ++pauses;
+  fakes::Note(&pause_clock->journal, "pause");
+  pause_clock->now_ms += pause_ms;
+}
 
 // A whole run against real files in a scratch folder: the installation in
 // "inst", the program and its installers in "upd", and the current
@@ -48,6 +56,8 @@ class UpdateRunTest : public ::testing::Test {
     shell_.results[update_ + "Msttsm22.exe"] = 42;
     shell_.results[update_ + "Msttsf22.exe"] = 42;
     pauses = 0;
+    pause_clock = &clock_;
+    pause_ms = 0;
   }
 
   // One dictionary whose item at 300 the single record (0, 0) sets.
@@ -147,12 +157,92 @@ TEST_F(UpdateRunTest, AFullRunUpdatesEverythingAndRestartsTheProduct) {
   EXPECT_EQ(0u, files_.StillOpen());
 }
 
-TEST_F(UpdateRunTest, WithoutAProductWindowThereIsNoCloseAndNoPause) {
+// Every platform call of a whole run, reduced to the step it belongs to:
+// a step done early or late changes the sequence.
+TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
   WriteDictionaryAndInfo();
-  windows_.windows.clear();
+  shell_.results[install_ + "tavelon.exe"] = 42;
+  fakes::Journal& journal = clock_.journal;
+  process_.journal = registry_.journal = boxes_.journal = files_.journal =
+      &journal;
   EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
-  EXPECT_TRUE(windows_.closed.empty());
-  EXPECT_EQ(0, pauses);
+
+  const auto step = [](const std::string& call) -> std::string {
+    const auto starts = [&call](const char* prefix) {
+      return call.rfind(prefix, 0) == 0;
+    };
+    if (starts("registry query")) return "lookup";
+    if (starts("registry set")) return "option";
+    if (starts("open file")) return "patching";
+    if (starts("start MS") || starts("start Mstts") || starts("sleep") ||
+        starts("find #32770")) {
+      return "installers";
+    }
+    if (starts("box Update completed")) return "completion box";
+    if (starts("start tavelon.exe")) return "product start";
+    return call;
+  };
+  std::vector<std::string> steps;
+  for (const std::string& call : journal) {
+    if (steps.empty() || steps.back() != step(call)) {
+      steps.push_back(step(call));
+    }
+  }
+  EXPECT_EQ(steps, (std::vector<std::string>{
+                       "command line", "module path", "lookup", "wait cursor",
+                       "find Tavelon", "open window process", "close window",
+                       "pause", "wait for process", "close process", "option",
+                       "patching", "arrow cursor", "installers",
+                       "completion box", "product start"}));
+}
+
+// The product's process is waited for after the pause, at most 30 s from
+// the return of the close request; without a process to wait for there is
+// the pause only, and without a window neither.
+TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
+  constexpr std::uint64_t kHandling = 700;  // WM_CLOSE takes this long
+  constexpr std::uint64_t kPause = 300;
+  struct {
+    const char* what;
+    bool window;
+    bool openable;
+    std::uint64_t exit_after_close_ms;
+    int pauses;
+    std::vector<std::uint32_t> waits;
+    std::uint64_t done_ms;  // when the run went on, after the close request
+  } const cases[] = {
+      {"exits at once", true, true, 0, 1, {29700}, kPause},
+      {"exits after 2.5 s", true, true, 2500, 1, {29700}, 2500},
+      {"exits after 30 s", true, true, 30000, 1, {29700}, 30000},
+      {"never exits", true, true, fakes::kNever, 1, {29700}, 30000},
+      {"process not openable", true, false, fakes::kNever, 1, {}, kPause},
+      {"no window", false, true, 0, 0, {}, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteDictionaryAndInfo();
+    clock_.now_ms = 0;
+    pauses = 0;
+    pause_ms = kPause;
+    windows_.waits.clear();
+    windows_.looks.clear();
+    windows_.windows.clear();
+    windows_.close_handling_ms = kHandling;
+    if (c.window) {
+      windows_.windows.push_back({"Tavelon", "Tavelon", 0, fakes::kNever,
+                                  c.exit_after_close_ms, c.openable});
+    }
+    EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
+    EXPECT_EQ(c.pauses, pauses);
+    EXPECT_EQ(c.waits, windows_.waits);
+    EXPECT_EQ(0, windows_.open_processes);
+    // The first look for the voice installer's dialog comes 9 s after the
+    // installers were started, which follows the wait at once.
+    ASSERT_FALSE(windows_.looks.empty());
+    const std::uint64_t closed = c.window ? kHandling : 0;
+    EXPECT_EQ(closed + c.done_ms + 9000, windows_.looks.back().at_ms);
+    EXPECT_EQ("Tavelon", windows_.looks.front().class_name);
+  }
 }
 
 // Without a readable info.tmp the run still sets the option, runs the

@@ -34,6 +34,28 @@ void FindUpdateFolder(platform::Process& process, char* folder) {
   folder[backslash - folder + 1] = '\0';
 }
 
+void CloseRunningProduct(platform::Windows& windows, platform::Sleeper& clock,
+                         void (*pause_after_close)()) {
+  platform::WindowHandle product = 0;
+  if (!windows.FindTopLevel(kProductWindowClass, kProductWindowTitle,
+                            &product)) {
+    return;
+  }
+  // The process is taken before the close request: once the window has
+  // gone, it can no longer be found from it.
+  platform::ProcessHandle process = 0;
+  const bool have_process = windows.OpenWindowProcess(product, &process);
+  windows.SendClose(product);
+  const std::uint32_t closed_at = clock.Milliseconds();
+  pause_after_close();
+  if (!have_process) return;
+  // Unsigned differences stay right across the tick count's wrap.
+  const std::uint32_t paused = clock.Milliseconds() - closed_at;
+  windows.WaitForProcessEnd(
+      process, paused < kProductExitWaitMs ? kProductExitWaitMs - paused : 0);
+  windows.CloseProcess(process);
+}
+
 int RunUpdate(const RunPlatform& system) {
   const char* argument = ArgumentFromCommandLine(system.process.CommandLine());
   if (argument[0] == '\0') {
@@ -58,12 +80,7 @@ int RunUpdate(const RunPlatform& system) {
 
   system.windows.ShowWaitCursor();
 
-  platform::WindowHandle product = 0;
-  if (system.windows.FindTopLevel(kProductWindowClass, kProductWindowTitle,
-                                  &product)) {
-    system.windows.SendClose(product);
-    system.pause_after_close();
-  }
+  CloseRunningProduct(system.windows, system.sleeper, system.pause_after_close);
 
   settings::UpdateOptions(system.registry);
   const patch::PatchResult patched =

@@ -28,6 +28,11 @@ inline constexpr char kProductWindowClass[] = "Tavelon";
 inline constexpr char kProductWindowTitle[] = "Tavelon";
 inline constexpr char kProductProgram[] = "tavelon.exe";
 
+// The longest wait for the closed product's process to end, counted from the
+// return of the close request: the product may still be saving and holding
+// its dictionaries after its window has gone.
+inline constexpr std::uint32_t kProductExitWaitMs = 30000;
+
 // Everything the run reaches the system through.
 struct RunPlatform {
   platform::Process& process;
@@ -47,6 +52,13 @@ int RunUpdate(const RunPlatform& system);
 // A processor-bound pause of 20000 x 20000 empty iterations; the counters are
 // volatile so that the compiler keeps the loop.
 void ProcessorBoundPause();
+
+// Closes a running product: sends its window WM_CLOSE, pauses, then waits
+// for its process to end, at most kProductExitWaitMs from the return of the
+// close request. Without a product window nothing happens; when the process
+// cannot be opened there is the pause only.
+void CloseRunningProduct(platform::Windows& windows, platform::Sleeper& clock,
+                         void (*pause_after_close)());
 
 // The update folder: the program's own path cut just after its last
 // backslash. Left empty when the path could not be had in full.

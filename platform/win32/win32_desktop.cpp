@@ -21,6 +21,28 @@ class Win32Windows final : public Windows {
     SendMessageA(reinterpret_cast<HWND>(window), WM_CLOSE, 0, 0);
   }
 
+  bool OpenWindowProcess(WindowHandle window, ProcessHandle* process) override {
+    DWORD id = 0;
+    if (GetWindowThreadProcessId(reinterpret_cast<HWND>(window), &id) == 0 ||
+        id == 0) {
+      return false;
+    }
+    const HANDLE opened = OpenProcess(SYNCHRONIZE, FALSE, id);
+    if (opened == nullptr) return false;
+    *process = reinterpret_cast<ProcessHandle>(opened);
+    return true;
+  }
+
+  bool WaitForProcessEnd(ProcessHandle process,
+                         std::uint32_t milliseconds) override {
+    return WaitForSingleObject(reinterpret_cast<HANDLE>(process),
+                               milliseconds) == WAIT_OBJECT_0;
+  }
+
+  void CloseProcess(ProcessHandle process) override {
+    CloseHandle(reinterpret_cast<HANDLE>(process));
+  }
+
   void ShowWaitCursor() override {
     // IDC_WAIT and IDC_ARROW by number: under UNICODE those names are wide
     // strings, which LoadCursorA does not take.
@@ -44,6 +66,7 @@ class Win32Shell final : public Shell {
 class Win32Sleeper final : public Sleeper {
  public:
   void Sleep(std::uint32_t milliseconds) override { ::Sleep(milliseconds); }
+  std::uint32_t Milliseconds() override { return GetTickCount(); }
 };
 
 class Win32Process final : public Process {

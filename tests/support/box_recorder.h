@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/message_boxes.h"
+#include "tests/support/journal.h"
 
 namespace tavelon::fakes {
 
@@ -19,10 +20,12 @@ class BoxRecorder final : public platform::MessageBoxes {
  public:
   void Show(const char* text, const char* caption,
             std::uint32_t flags) override {
+    Note(journal, std::string("box ") + text);
     boxes.push_back(RecordedBox{text, caption, flags});
   }
 
   std::vector<RecordedBox> boxes;
+  Journal* journal = nullptr;
 };
 
 }  // namespace tavelon::fakes

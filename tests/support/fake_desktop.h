@@ -1,6 +1,8 @@
 // Stand-ins for the desktop operations: a simulated clock that only Sleep
-// advances, a shell that starts the programs it is told exist, and windows
-// that exist for a set span of that clock.
+// and waits advance, a shell that starts the programs it is told exist, and
+// windows that exist for a set span of that clock, with processes that end
+// a set time after their window was asked to close. Every call is noted in
+// the clock's journal, so that a test can see the order of a whole run.
 #pragma once
 
 #include <cstdint>
@@ -10,20 +12,26 @@
 
 #include "platform/desktop.h"
 #include "platform/process.h"
+#include "tests/support/journal.h"
 
 namespace tavelon::fakes {
 
 class FakeClock {
  public:
   std::uint64_t now_ms = 0;
+  Journal journal;
 };
 
 class FakeSleeper final : public platform::Sleeper {
  public:
   explicit FakeSleeper(FakeClock& clock) : clock_(clock) {}
   void Sleep(std::uint32_t milliseconds) override {
+    Note(&clock_.journal, "sleep");
     sleeps.push_back(milliseconds);
     clock_.now_ms += milliseconds;
+  }
+  std::uint32_t Milliseconds() override {
+    return static_cast<std::uint32_t>(clock_.now_ms);
   }
   std::vector<std::uint32_t> sleeps;
 
@@ -41,6 +49,8 @@ class FakeShell final : public platform::Shell {
  public:
   explicit FakeShell(FakeClock& clock) : clock_(clock) {}
   std::intptr_t Open(const char* file, const char* directory) override {
+    const std::string path = file;
+    Note(&clock_.journal, "start " + path.substr(path.rfind('\\') + 1));
     starts.push_back({file, directory, clock_.now_ms});
     auto found = results.find(file);
     // 2 is what the shell returns for a file that does not exist.
@@ -53,11 +63,17 @@ class FakeShell final : public platform::Shell {
   FakeClock& clock_;
 };
 
+inline constexpr std::uint64_t kNever = ~0ull;
+
 struct FakeWindow {
   std::string class_name;
   std::string title;
   std::uint64_t from_ms;   // exists from this time ...
   std::uint64_t until_ms;  // ... until just before this one
+  // Its process ends this long after the window was asked to close (kNever:
+  // it stays); it cannot be opened at all when not openable.
+  std::uint64_t exit_after_close_ms = 0;
+  bool process_openable = true;
 };
 
 class FakeWindows final : public platform::Windows {
@@ -65,6 +81,7 @@ class FakeWindows final : public platform::Windows {
   explicit FakeWindows(FakeClock& clock) : clock_(clock) {}
   bool FindTopLevel(const char* class_name, const char* title,
                     platform::WindowHandle* window) override {
+    Note(&clock_.journal, std::string("find ") + class_name);
     looks.push_back({class_name, title, clock_.now_ms});
     for (std::size_t i = 0; i < windows.size(); ++i) {
       const FakeWindow& w = windows[i];
@@ -76,11 +93,49 @@ class FakeWindows final : public platform::Windows {
     }
     return false;
   }
+  // The window handles its WM_CLOSE in close_handling_ms.
   void SendClose(platform::WindowHandle window) override {
+    Note(&clock_.journal, "close window");
     closed.push_back(window);
+    clock_.now_ms += close_handling_ms;
+    closed_at_ms[window] = clock_.now_ms;
   }
-  void ShowWaitCursor() override { cursor_changes.push_back("wait"); }
-  void ShowArrowCursor() override { cursor_changes.push_back("arrow"); }
+  bool OpenWindowProcess(platform::WindowHandle window,
+                         platform::ProcessHandle* process) override {
+    Note(&clock_.journal, "open window process");
+    if (!windows.at(window - 1).process_openable) return false;
+    *process = window;
+    ++open_processes;
+    return true;
+  }
+  bool WaitForProcessEnd(platform::ProcessHandle process,
+                         std::uint32_t milliseconds) override {
+    Note(&clock_.journal, "wait for process");
+    waits.push_back(milliseconds);
+    const std::uint64_t after = windows.at(process - 1).exit_after_close_ms;
+    const auto closing = closed_at_ms.find(process);
+    if (after != kNever && closing != closed_at_ms.end() &&
+        closing->second + after <= clock_.now_ms + milliseconds) {
+      if (closing->second + after > clock_.now_ms) {
+        clock_.now_ms = closing->second + after;
+      }
+      return true;
+    }
+    clock_.now_ms += milliseconds;
+    return false;
+  }
+  void CloseProcess(platform::ProcessHandle) override {
+    Note(&clock_.journal, "close process");
+    --open_processes;
+  }
+  void ShowWaitCursor() override {
+    Note(&clock_.journal, "wait cursor");
+    cursor_changes.push_back("wait");
+  }
+  void ShowArrowCursor() override {
+    Note(&clock_.journal, "arrow cursor");
+    cursor_changes.push_back("arrow");
+  }
 
   struct Look {
     std::string class_name;
@@ -90,6 +145,10 @@ class FakeWindows final : public platform::Windows {
   std::vector<FakeWindow> windows;
   std::vector<Look> looks;
   std::vector<platform::WindowHandle> closed;
+  std::map<platform::WindowHandle, std::uint64_t> closed_at_ms;
+  std::vector<std::uint32_t> waits;  // the bounds of the process waits
+  int open_processes = 0;
+  std::uint64_t close_handling_ms = 0;
   std::vector<std::string> cursor_changes;
 
  private:
@@ -98,8 +157,12 @@ class FakeWindows final : public platform::Windows {
 
 class FakeProcess final : public platform::Process {
  public:
-  const char* CommandLine() override { return command_line.c_str(); }
+  const char* CommandLine() override {
+    Note(journal, "command line");
+    return command_line.c_str();
+  }
   std::uint32_t ModuleFileName(char* buffer, std::uint32_t size) override {
+    Note(journal, "module path");
     if (fail_module_path) return 0;
     std::uint32_t n = 0;
     for (; n < size && n < module_path.size(); ++n) buffer[n] = module_path[n];
@@ -113,6 +176,7 @@ class FakeProcess final : public platform::Process {
   std::string command_line;
   std::string module_path;
   bool fail_module_path = false;
+  Journal* journal = nullptr;
 };
 
 }  // namespace tavelon::fakes

@@ -110,6 +110,7 @@ platform::RegistryKey FakeRegistry::NewHandle(const KeyId& id,
 
 bool FakeRegistry::OpenForQuery(platform::RegistryRoot root, const char* subkey,
                                 platform::RegistryKey* key) {
+  Note(journal, std::string("registry query ") + subkey);
   const bool fail = CountAndCheck(Operation::kOpenForQuery);
   const KeyId id = Id(root, subkey);
   const bool opens = !fail && keys_.count(id) != 0 && denied_.count(id) == 0;
@@ -149,6 +150,7 @@ platform::QueryStatus FakeRegistry::Query(platform::RegistryKey key,
 
 bool FakeRegistry::CreateForSet(platform::RegistryRoot root, const char* subkey,
                                 platform::RegistryKey* key) {
+  Note(journal, std::string("registry set ") + subkey);
   const bool fail = CountAndCheck(Operation::kCreateForSet);
   const KeyId id = Id(root, subkey);
   const bool opens = !fail && denied_.count(id) == 0;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/registry.h"
+#include "tests/support/journal.h"
 
 namespace tavelon::fakes {
 
@@ -95,6 +96,9 @@ class FakeRegistry final : public platform::Registry {
   bool SetDword(platform::RegistryKey key, const char* name,
                 std::uint32_t value) override;
   void Close(platform::RegistryKey key) override;
+
+  // Notes each key opened for reading or created for writing.
+  Journal* journal = nullptr;
 
  private:
   using KeyId = std::pair<platform::RegistryRoot, std::string>;

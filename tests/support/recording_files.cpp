@@ -27,6 +27,7 @@ bool RecordingFiles::CountAndCheck(Operation operation) {
 platform::OpenStatus RecordingFiles::OpenExisting(const char* path,
                                                   platform::FileAccess access,
                                                   platform::FileHandle* file) {
+  Note(journal, std::string("open file ") + path);
   const platform::OpenStatus status = inner_.OpenExisting(path, access, file);
   opens_.push_back(OpenCall{path, access, status});
   if (status == platform::OpenStatus::kOpened) open_[*file] = path;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "tests/support/journal.h"
 
 namespace tavelon::fakes {
 
@@ -54,6 +55,9 @@ class RecordingFiles final : public platform::Files {
   std::uint32_t Write(platform::FileHandle file, const void* data,
                       std::uint32_t size) override;
   void Close(platform::FileHandle file) override;
+
+  // Notes each file opened, by its path.
+  Journal* journal = nullptr;
 
  private:
   // Counts the call; true when it is the one to fail.
