@@ -6,6 +6,10 @@
 // the dictionary's bytes (records before a stop written exactly, none after
 // it), the calls made, no read or write outside the file's bytes as they
 // were, no growth, the description never written, and every file closed.
+// Without an injected failure it also checks tavpatch's dry run of the
+// dictionary: its writes are the patcher's, and when it says that an update
+// cut short heals, a run cut after write k (byte 2 chooses k) followed by a
+// whole run leaves the bytes of the uninterrupted run.
 //
 // Input: byte 0 chooses the dictionary's name, byte 1 the operation to fail
 // (none, open, length, positioning, read, write), byte 2 the number of the
@@ -24,6 +28,7 @@
 #include "patch/dictionary_patcher.h"
 #include "platform/memory_files.h"
 #include "platform/message_boxes.h"
+#include "tools/tavpatch/dry_run.h"
 
 namespace {
 
@@ -245,6 +250,58 @@ class Model {
   std::int64_t position_ = 0;
 };
 
+// Runs the whole patch step on the one dictionary, cut short before write
+// number `cut_before_write` (0: not cut), and returns its bytes after.
+Bytes PatchOnce(const Bytes& info, const std::string& path,
+                const Bytes& dictionary, int cut_before_write) {
+  MemoryFiles files;
+  files.Add("info.tmp", info);
+  files.Add(path, dictionary);
+  if (cut_before_write > 0) {
+    files.FailCall(Operation::kWrite, cut_before_write);
+  }
+  Recorder boxes;
+  tavelon::patch::PatchDictionaries(files, boxes, kFolder);
+  return *files.Find(path);
+}
+
+void CheckDryRun(std::uint8_t choice, const Bytes& info,
+                 const std::string& path, const Bytes& dictionary,
+                 const Bytes& after) {
+  using tavelon::tavpatch::Healing;
+  MemoryFiles files;
+  files.Add("info.tmp", info);
+  files.Add(path, dictionary);
+  tavelon::patch::PatchDescription description;
+  std::int32_t length = 0;
+  FUZZ_CHECK(tavelon::patch::ReadPatchDescriptionFile(files, "info.tmp",
+                                                      &description, &length) ==
+             tavelon::patch::DescriptionStatus::kValid);
+  tavelon::platform::FileHandle file = 0;
+  FUZZ_CHECK(files.OpenExisting(
+                 path.c_str(), tavelon::platform::FileAccess::kReadWrite,
+                 &file) == tavelon::platform::OpenStatus::kOpened);
+  const tavelon::tavpatch::DryRun run =
+      tavelon::tavpatch::DryRunDictionary(files, file, description);
+  FUZZ_CHECK(files.Calls(Operation::kWrite) == 0);
+
+  Bytes predicted = dictionary;
+  for (const auto& write : run.writes) {
+    FUZZ_CHECK(write.position >= 0 &&
+               write.position + 4 <=
+                   static_cast<std::int64_t>(predicted.size()));
+    std::copy(write.bytes.begin(), write.bytes.end(),
+              predicted.begin() + static_cast<std::ptrdiff_t>(write.position));
+  }
+  FUZZ_CHECK(predicted == after);
+
+  const std::size_t writes = run.writes.size();
+  if (run.healing.verdict != Healing::Verdict::kHeals || writes < 2) return;
+  const int written = 1 + static_cast<int>(choice % (writes - 1));
+  const Bytes cut = PatchOnce(info, path, dictionary, written + 1);
+  FUZZ_CHECK(PatchOnce(info, path, cut, 0) == after);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
@@ -311,5 +368,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   }
   FUZZ_CHECK(files.OpenHandles() == 0);
   FUZZ_CHECK(files.BadHandleCalls() == 0);
+
+  if (fail_operation < 0 && result == 0)
+    CheckDryRun(data[2], info, path, dictionary, after);
   return 0;
 }

@@ -54,24 +54,6 @@ std::int64_t ItemValuePosition(std::int32_t item) {
   return static_cast<std::int64_t>(item) + 1;
 }
 
-// Follows the check record's chain without regard to the length: a chain
-// that cannot be followed only means that the file is not patched.
-bool IsAlreadyPatched(Files& files, FileHandle file, const PatchRecord& check) {
-  std::int32_t entry_table = 0;
-  std::int32_t item = 0;
-  unsigned char value[kValueSize];
-  if (!ReadElementAt(files, file, SectionElementPosition(check),
-                     &entry_table) ||
-      !ReadElementAt(files, file, EntryElementPosition(entry_table, check),
-                     &item)) {
-    return false;
-  }
-  const std::int64_t position = ItemValuePosition(item);
-  return position >= 0 && files.SetPosition(file, position) &&
-         files.Read(file, value, kValueSize) == kValueSize &&
-         std::memcmp(value, check.value, kValueSize) == 0;
-}
-
 // The four bytes at the position must lie within the file as it was opened.
 bool WithinFile(std::int64_t position, std::int32_t length) {
   return position >= 0 && position + kValueSize <= length;
@@ -136,18 +118,32 @@ void OpenDictionaryFile(Files& files, const char* data_folder, const char* code,
   }
 }
 
-FileReport PatchDictionaryFile(Files& files, FileHandle file,
-                               const PatchDescription& description) {
-  FileReport report = {FileOutcome::kAlreadyPatched, files.Length(file), 0, 0,
+bool IsAlreadyPatched(Files& files, FileHandle file,
+                      const PatchDescription& description) {
+  if (description.count <= 0) return true;
+  const PatchRecord& check = description.records[description.count - 1];
+  std::int32_t entry_table = 0;
+  std::int32_t item = 0;
+  unsigned char value[kValueSize];
+  if (!ReadElementAt(files, file, SectionElementPosition(check),
+                     &entry_table) ||
+      !ReadElementAt(files, file, EntryElementPosition(entry_table, check),
+                     &item)) {
+    return false;
+  }
+  const std::int64_t position = ItemValuePosition(item);
+  return position >= 0 && files.SetPosition(file, position) &&
+         files.Read(file, value, kValueSize) == kValueSize &&
+         std::memcmp(value, check.value, kValueSize) == 0;
+}
+
+FileReport ApplyRecords(Files& files, FileHandle file,
+                        const PatchDescription& description,
+                        std::int32_t length) {
+  FileReport report = {FileOutcome::kAllApplied, length, 0, 0,
                        FileStep::kSectionElement};
   const std::int32_t count = description.count;
-  if (count <= 0 ||
-      IsAlreadyPatched(files, file, description.records[count - 1])) {
-    return report;
-  }
-
-  // Every lookup reads the file's current content: a value written by an
-  // earlier record can steer a later one.
+  // Every lookup reads the file's current content: nothing is cached.
   for (std::int32_t i = 0; i < count; ++i) {
     const PatchRecord& record = description.records[i];
     report.record = i;
@@ -182,10 +178,19 @@ FileReport PatchDictionaryFile(Files& files, FileHandle file,
       return Stopped(report, FileOutcome::kAccessFailed);
     }
   }
-  report.outcome = FileOutcome::kAllApplied;
   report.record = count;
   report.position = 0;
   return report;
+}
+
+FileReport PatchDictionaryFile(Files& files, FileHandle file,
+                               const PatchDescription& description) {
+  const std::int32_t length = files.Length(file);
+  if (IsAlreadyPatched(files, file, description)) {
+    return {FileOutcome::kAlreadyPatched, length, 0, 0,
+            FileStep::kSectionElement};
+  }
+  return ApplyRecords(files, file, description, length);
 }
 
 PatchResult PatchDictionaries(Files& files, platform::MessageBoxes& boxes,

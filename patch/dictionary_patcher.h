@@ -95,12 +95,25 @@ struct FileReport {
   FileStep step;
 };
 
-// Tests an open dictionary file with the check record and, unless it is
-// already patched, writes the records in order, each looked up through the
-// file's current section and entry tables. A lookup or write is allowed only
-// within the length measured here, so the file never grows. Records written
-// before a stop stay written. Shows no message. With no records there is
-// nothing to do and the file counts as already patched.
+// True when the check record's value is in place, found through the file's
+// tables without regard to its length: a chain that cannot be followed only
+// means that the file is not patched. True with no records: there is
+// nothing to do.
+bool IsAlreadyPatched(platform::Files& files, platform::FileHandle file,
+                      const PatchDescription& description);
+
+// Writes the records in order, each looked up through the file's current
+// section and entry tables, so that a value written by an earlier record can
+// steer a later one. Each record makes two positioned reads and one
+// positioned write, in that order. A lookup or write is allowed only within
+// `length`, so the file never grows. Records written before a stop stay
+// written. Shows no message.
+FileReport ApplyRecords(platform::Files& files, platform::FileHandle file,
+                        const PatchDescription& description,
+                        std::int32_t length);
+
+// Measures the file, then, unless IsAlreadyPatched, ApplyRecords within
+// that length.
 FileReport PatchDictionaryFile(platform::Files& files,
                                platform::FileHandle file,
                                const PatchDescription& description);

@@ -4,15 +4,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "patch/dictionary_patcher.h"
+#include "platform/memory_files.h"
 #include "platform/system.h"
 #include "tests/support/box_recorder.h"
 #include "tests/support/dictionary_builder.h"
@@ -366,9 +369,20 @@ class TavpatchCheckTest : public TavpatchTest {
   }
 
   // The dry run must predict the patcher's result, its warnings and the
-  // bytes it leaves in every file it opens.
-  void ExpectAgreement(const FolderCheck& check, patch::PatchResult result) {
-    EXPECT_EQ(check.updater_result, result);
+  // bytes it leaves in every file it opens: each file as it was, with the
+  // predicted writes made.
+  void ExpectAgreement(const FolderCheck& check, platform::Files& files) {
+    std::map<std::string, Bytes> expected;
+    for (const LanguageCheck& language : check.languages) {
+      if (language.writes.empty()) continue;
+      Bytes bytes = test_support::ReadBytes(SystemPath(language.path));
+      for (const OverlayFile::Written& write : language.writes) {
+        std::copy(write.bytes.begin(), write.bytes.end(),
+                  bytes.begin() + static_cast<std::ptrdiff_t>(write.position));
+      }
+      expected[language.path] = bytes;
+    }
+    EXPECT_EQ(check.updater_result, Patch(files));
     std::vector<fakes::RecordedBox> predicted;
     for (const LanguageCheck& language : check.languages) {
       SCOPED_TRACE(language.code);
@@ -378,10 +392,9 @@ class TavpatchCheckTest : public TavpatchTest {
       if (language.outcome == LanguageOutcome::kUnwritable) {
         predicted.push_back({patch::kCannotOpenText, language.path, 0x30});
       }
-      if (!language.result.empty()) {
-        EXPECT_EQ(test_support::ReadBytes(SystemPath(language.path)),
-                  language.result);
-      }
+    }
+    for (const auto& [path, bytes] : expected) {
+      EXPECT_EQ(test_support::ReadBytes(SystemPath(path)), bytes) << path;
     }
     ASSERT_EQ(boxes_.boxes.size(), predicted.size());
     for (std::size_t i = 0; i < predicted.size(); ++i) {
@@ -406,6 +419,10 @@ TEST_F(TavpatchCheckTest, PredictsWhatThePatcherDoesAndWritesNothing) {
   // then follows, far outside the file.
   WriteDictionary("engtoHeb.dic",
                   StandardDictionary().Entry(200, 0, 251).bytes());
+  // The third record's item value lies on the section table element that
+  // the first record reads: a run cut short after it would not heal.
+  WriteDictionary("engtoGer.dic",
+                  StandardDictionary().Entry(360, 9, 99).bytes());
   std::filesystem::create_directory(data_folder() / "engtoIta.dic");
   WriteDictionary("engtojap.dic", StandardDictionary().bytes());
   WriteDictionary("engtoPtg.dic", Bytes(2, 0));
@@ -422,24 +439,29 @@ TEST_F(TavpatchCheckTest, PredictsWhatThePatcherDoesAndWritesNothing) {
           Shown("") +
           "\n"
           "Eng applied " +
-          Shown("engtoEng.dic") + "\nDut already-patched " +
+          Shown("engtoEng.dic") + "\nEng heals yes\nDut already-patched " +
           Shown("engtoDut.dic") +
           "\nFre stopped record 2 out-of-bounds item-value position 746 "
           "bound 0..696 length 700 " +
-          Shown("engtoFre.dic") + "\nGer not-present " + Shown("engtoGer.dic") +
+          Shown("engtoFre.dic") + "\nFre heals yes\nGer applied " +
+          Shown("engtoGer.dic") +
+          "\nGer heals no: record 2 writes the table element that record 0 "
+          "reads at position 100"
           "\nHeb stopped record 1 out-of-bounds item-value position "
           "286331154 bound 0..996 length 1000 " +
-          Shown("engtoHeb.dic") + "\nIta unwritable " + Shown("engtoIta.dic") +
-          "\nJpn applied " + Shown("engtojap.dic") +
+          Shown("engtoHeb.dic") + "\nHeb heals yes\nIta unwritable " +
+          Shown("engtoIta.dic") + "\nJpn applied " + Shown("engtojap.dic") +
+          "\nJpn heals yes"
           "\nPtg stopped record 0 out-of-bounds section-element position 100 "
           "bound none length 2 " +
           Shown("engtoPtg.dic") +
+          "\nPtg heals yes"
           "\nSpa stopped record 0 out-of-bounds entry-element position 998 "
           "bound 0..996 length 1000 " +
           Shown("engtoSpa.dic") +
-          "\n"
+          "\nSpa heals yes\n"
           "updater-result 0\n"
-          "problems 5\n");
+          "problems 6\n");
 
   const FolderCheck check = CheckFolder(
       platform::SystemFiles(), description_.c_str(), installation().c_str());
@@ -452,7 +474,7 @@ TEST_F(TavpatchCheckTest, PredictsWhatThePatcherDoesAndWritesNothing) {
   }
 
   fakes::RecordingFiles files(platform::SystemFiles());
-  ExpectAgreement(check, Patch(files));
+  ExpectAgreement(check, files);
   EXPECT_EQ(files.StillOpen(), 0u);
 
   // Now every file that took all records is patched; the rest stays as it
@@ -461,7 +483,107 @@ TEST_F(TavpatchCheckTest, PredictsWhatThePatcherDoesAndWritesNothing) {
   const FolderCheck second = CheckFolder(
       platform::SystemFiles(), description_.c_str(), installation().c_str());
   EXPECT_EQ(second.languages[0].outcome, LanguageOutcome::kAlreadyPatched);
-  ExpectAgreement(second, Patch(platform::SystemFiles()));
+  ExpectAgreement(second, platform::SystemFiles());
+}
+
+// An update cut short after any of its writes, as by a power cut, then run
+// again whole: the bytes of one uninterrupted run exactly when the dry run
+// says that the update heals.
+TEST(CutShortUpdateTest, HealsExactlyWhenTheDryRunSaysSo) {
+  using Verdict = Healing::Verdict;
+  struct {
+    const char* what;
+    Bytes dictionary;
+    std::vector<Record> records;
+    Verdict verdict;
+    std::int32_t first;  // writer, or the record a cut follows
+    std::int32_t reader;
+    std::int64_t position;
+  } const cases[] = {
+      {"the first record steers the third, which is allowed",
+       StandardDictionary().Entry(200, 0, 251).bytes(),
+       {{0, 0, 600}, {2, 2, 0xAAAA}, {1, 3, 0xBBBB}, {3, 1, 0xCAFE}},
+       Verdict::kHeals,
+       0,
+       0,
+       0},
+      {"the third record writes the section element the first reads",
+       StandardDictionary().Entry(360, 9, 99).bytes(),
+       {{0, 0, 1}, {1, 3, 2}, {4, 9, 3}, {2, 5, 0xCAFEBABE}},
+       Verdict::kWritesWhatIsRead,
+       2,
+       0,
+       100},
+      {"a record writes its own entry element",
+       StandardDictionary().Entry(240, 3, 251).bytes(),
+       {{0, 0, 5}, {1, 3, 0x0300}, {2, 5, 0xCAFEBABE}},
+       Verdict::kWritesWhatIsRead,
+       1,
+       1,
+       252},
+      {"after the first record the check record finds its value",
+       StandardDictionary().Entry(200, 0, 299).Item(900, 0xCAFEBABE).bytes(),
+       {{0, 0, 900}, {1, 3, 0x2222}, {2, 5, 0xCAFEBABE}},
+       Verdict::kTakenAsPatched,
+       0,
+       0,
+       0},
+  };
+  constexpr char kName[] = "engtoEng.dic";
+  const auto patch_in_memory = [&](const Bytes& bytes,
+                                   const patch::PatchDescription& description,
+                                   int cut_before_write) {
+    platform::MemoryFiles memory;
+    memory.Add(kName, bytes);
+    if (cut_before_write > 0) {
+      memory.FailCall(platform::MemoryFiles::Operation::kWrite,
+                      cut_before_write);
+    }
+    platform::FileHandle file = 0;
+    memory.OpenExisting(kName, platform::FileAccess::kReadWrite, &file);
+    patch::PatchDictionaryFile(memory, file, description);
+    memory.Close(file);
+    return *memory.Find(kName);
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    platform::MemoryFiles memory;
+    memory.Add("info.tmp", DescriptionBytes(c.records));
+    memory.Add(kName, c.dictionary);
+    const auto description = std::make_unique<patch::PatchDescription>();
+    std::int32_t length = 0;
+    ASSERT_EQ(patch::ReadPatchDescriptionFile(memory, "info.tmp",
+                                              description.get(), &length),
+              patch::DescriptionStatus::kValid);
+    platform::FileHandle file = 0;
+    memory.OpenExisting(kName, platform::FileAccess::kReadWrite, &file);
+    const DryRun dry_run = DryRunDictionary(memory, file, *description);
+    EXPECT_EQ(memory.Calls(platform::MemoryFiles::Operation::kWrite), 0);
+    EXPECT_EQ(dry_run.healing.verdict, c.verdict);
+    if (c.verdict == Verdict::kWritesWhatIsRead) {
+      EXPECT_EQ(dry_run.healing.writer, c.first);
+      EXPECT_EQ(dry_run.healing.reader, c.reader);
+      EXPECT_EQ(dry_run.healing.position, c.position);
+    }
+    if (c.verdict == Verdict::kTakenAsPatched) {
+      EXPECT_EQ(dry_run.healing.cut_after, c.first);
+    }
+
+    const Bytes whole = patch_in_memory(c.dictionary, *description, 0);
+    ASSERT_NE(whole, c.dictionary);
+    bool every_cut_heals = true;
+    for (int written = 1; written < static_cast<int>(dry_run.writes.size());
+         ++written) {
+      const Bytes cut =
+          patch_in_memory(c.dictionary, *description, written + 1);
+      const bool heals = patch_in_memory(cut, *description, 0) == whole;
+      if (c.verdict == Verdict::kHeals) {
+        EXPECT_TRUE(heals) << "cut after write " << written;
+      }
+      every_cut_heals = every_cut_heals && heals;
+    }
+    EXPECT_EQ(every_cut_heals, c.verdict == Verdict::kHeals);
+  }
 }
 
 TEST_F(TavpatchCheckTest, TakesTheDataFolderItselfToo) {
@@ -479,8 +601,8 @@ TEST_F(TavpatchCheckTest, TakesTheDataFolderItselfToo) {
     for (std::size_t i = 0; i < check.languages.size(); ++i) {
       EXPECT_EQ(check.languages[i].outcome,
                 from_installation.languages[i].outcome);
-      EXPECT_EQ(check.languages[i].result,
-                from_installation.languages[i].result);
+      EXPECT_EQ(check.languages[i].writes.size(),
+                from_installation.languages[i].writes.size());
     }
     EXPECT_EQ(check.languages[3].outcome, LanguageOutcome::kAllApplied);
     EXPECT_EQ(check.languages[8].outcome, LanguageOutcome::kStopped);
@@ -504,23 +626,27 @@ TEST_F(TavpatchCheckTest, FileOfUnknownLengthStopsAtTheFirstRecord) {
 
   const FolderCheck check =
       CheckFolder(files, description_.c_str(), installation().c_str());
-  ExpectAgreement(check, Patch(files));
+  ExpectAgreement(check, files);
   EXPECT_EQ(test_support::ReadBytes(data_folder() / "engtoEng.dic"), original);
 }
 
-TEST_F(TavpatchCheckTest, UnreadableFileIsAProblem) {
+// The dry run reads the file itself: a read that fails there is a stop, as
+// it would be for the updater.
+TEST_F(TavpatchCheckTest, AReadFailingInTheDryRunIsAProblem) {
   WriteDictionary("engtoEng.dic", StandardDictionary().bytes());
   WriteDictionary("engtoGer.dic", StandardDictionary().bytes());
   fakes::RecordingFiles files(platform::SystemFiles());
-  // The first read is the description's; the second copies engtoEng.dic.
-  files.FailCall(fakes::RecordingFiles::Operation::kRead, 2);
+  // The description's read, the three of the check test, then the first of
+  // the records.
+  files.FailCall(fakes::RecordingFiles::Operation::kRead, 5);
   const Outcome dry_run = Run({"check", description_, installation()}, files);
   EXPECT_EQ(dry_run.code, 1);
-  EXPECT_NE(
-      dry_run.out.find("\nEng unreadable " + Shown("engtoEng.dic") + "\n"),
-      std::string::npos);
+  EXPECT_NE(dry_run.out.find("\nEng stopped record 0 access-failed "
+                             "section-element position 100 "),
+            std::string::npos);
   EXPECT_NE(dry_run.out.find("\nGer applied "), std::string::npos);
   EXPECT_NE(dry_run.out.find("\nproblems 1\n"), std::string::npos);
+  EXPECT_EQ(files.Calls(fakes::RecordingFiles::Operation::kWrite), 0);
   EXPECT_EQ(files.StillOpen(), 0u);
 }
 

@@ -1,5 +1,4 @@
-// Whole-file reads through the file operations, for the tool's inputs and
-// for the copies its dry run works on.
+// Whole-file reads through the file operations, for the tool's inputs.
 #pragma once
 
 #include <cstdint>

@@ -2,11 +2,10 @@
 
 #include <cstddef>
 #include <memory>
+#include <utility>
 
-#include "platform/memory_files.h"
 #include "platform/path_text.h"
 #include "platform/text.h"
-#include "tools/tavpatch/file_content.h"
 
 namespace tavelon::tavpatch {
 namespace {
@@ -14,35 +13,6 @@ namespace {
 using platform::FileHandle;
 using platform::Files;
 using platform::OpenStatus;
-
-constexpr char kCopyName[] = "dictionary copy";
-
-// Forwards reads to a file that is open already and refuses every write, so
-// that a dry run on the real file cannot change it.
-class ReadOnlyFiles final : public Files {
- public:
-  explicit ReadOnlyFiles(Files& inner) : inner_(inner) {}
-
-  OpenStatus OpenExisting(const char*, platform::FileAccess,
-                          FileHandle*) override {
-    return OpenStatus::kFailed;
-  }
-  std::int32_t Length(FileHandle file) override { return inner_.Length(file); }
-  bool SetPosition(FileHandle file, std::int64_t position) override {
-    return inner_.SetPosition(file, position);
-  }
-  std::uint32_t Read(FileHandle file, void* buffer,
-                     std::uint32_t size) override {
-    return inner_.Read(file, buffer, size);
-  }
-  std::uint32_t Write(FileHandle, const void*, std::uint32_t) override {
-    return 0;
-  }
-  void Close(FileHandle) override {}
-
- private:
-  Files& inner_;
-};
 
 // True when any language's dictionary file is found in the data folder,
 // whether or not it can be opened for writing.
@@ -91,7 +61,7 @@ bool FindDataFolder(Files& files, const char* folder,
 LanguageCheck CheckLanguage(Files& files, const char* data_folder,
                             const char* code,
                             const patch::PatchDescription& description) {
-  LanguageCheck check{code, "", LanguageOutcome::kNotPresent, {}, {}};
+  LanguageCheck check{code, "", LanguageOutcome::kNotPresent, {}, {}, {}};
   patch::DictionaryFile dictionary;
   patch::OpenDictionaryFile(files, data_folder, code, &dictionary);
   check.path = dictionary.path;
@@ -101,35 +71,11 @@ LanguageCheck CheckLanguage(Files& files, const char* data_folder,
     return check;
   }
 
-  const std::int32_t length = files.Length(dictionary.file);
-  if (length < 0) {
-    // Too large to copy, or of unknown length: the updater refuses every
-    // position in such a file before writing, so the run can look at the
-    // file itself, with writes refused all the same.
-    ReadOnlyFiles read_only(files);
-    check.report =
-        patch::PatchDictionaryFile(read_only, dictionary.file, description);
-  } else if (!ReadWhole(files, dictionary.file, length, &check.result)) {
-    check.outcome = LanguageOutcome::kUnreadable;
-    check.result.clear();
-  } else {
-    // The records go to a copy, so that each lookup sees what the earlier
-    // records wrote, as it would in the file itself.
-    platform::MemoryFiles memory;
-    memory.Add(kCopyName, check.result);
-    FileHandle copy = 0;
-    if (memory.OpenExisting(kCopyName, platform::FileAccess::kReadWrite,
-                            &copy) != OpenStatus::kOpened) {
-      check.outcome = LanguageOutcome::kUnreadable;
-    } else {
-      check.report = patch::PatchDictionaryFile(memory, copy, description);
-      memory.Close(copy);
-      check.result = *memory.Find(kCopyName);
-    }
-  }
+  DryRun run = DryRunDictionary(files, dictionary.file, description);
   files.Close(dictionary.file);
-  if (check.outcome == LanguageOutcome::kUnreadable) return check;
-
+  check.report = run.report;
+  check.writes = std::move(run.writes);
+  check.healing = run.healing;
   switch (check.report.outcome) {
     case patch::FileOutcome::kAlreadyPatched:
       check.outcome = LanguageOutcome::kAlreadyPatched;
@@ -147,10 +93,10 @@ LanguageCheck CheckLanguage(Files& files, const char* data_folder,
 
 }  // namespace
 
-bool IsProblem(LanguageOutcome outcome) {
-  return outcome == LanguageOutcome::kUnwritable ||
-         outcome == LanguageOutcome::kUnreadable ||
-         outcome == LanguageOutcome::kStopped;
+bool IsProblem(const LanguageCheck& language) {
+  return language.outcome == LanguageOutcome::kUnwritable ||
+         language.outcome == LanguageOutcome::kStopped ||
+         language.healing.verdict != Healing::Verdict::kHeals;
 }
 
 FolderCheck CheckFolder(Files& files, const char* description_path,
@@ -175,7 +121,7 @@ FolderCheck CheckFolder(Files& files, const char* description_path,
     if (!patch::HasDictionaryFile(code)) continue;
     if (description->count == 0) {
       // Without records the updater opens no dictionary file.
-      LanguageCheck language{code, "", LanguageOutcome::kNotOpened, {}, {}};
+      LanguageCheck language{code, "", LanguageOutcome::kNotOpened, {}, {}, {}};
       char path[patch::kPathBufferSize];
       if (patch::MakeDictionaryPath(data_folder, code, path)) {
         language.path = path;

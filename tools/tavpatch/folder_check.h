@@ -1,6 +1,6 @@
 // The dry run of `tavpatch check`: what the updater would do with an update
-// description to each dictionary file of a folder, worked out on copies of
-// the files in memory. The folder is never written.
+// description to each dictionary file of a folder, worked out on the files
+// themselves with the writes kept in memory. The folder is never written.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include "patch/dictionary_patcher.h"
 #include "patch/patch_description.h"
 #include "platform/files.h"
+#include "tools/tavpatch/dry_run.h"
 
 namespace tavelon::tavpatch {
 
@@ -17,7 +18,6 @@ enum class LanguageOutcome {
   kNotOpened,       // the description has no records: no file is opened
   kNotPresent,      // no dictionary file for the language
   kUnwritable,      // the file exists but cannot be opened for writing
-  kUnreadable,      // opened, but its content could not be read for the run
   kAlreadyPatched,  // the check record's value is in place: nothing written
   kAllApplied,      // every record would be written
   kStopped,         // the application would stop at report.record
@@ -30,9 +30,10 @@ struct LanguageCheck {
   std::string path;
   LanguageOutcome outcome;
   patch::FileReport report;  // for kAlreadyPatched, kAllApplied, kStopped
-  // For a file that was read whole: its content as the updater would leave
-  // it.
-  std::vector<unsigned char> result;
+  // For kAllApplied and kStopped: the bytes the updater would write, in
+  // order, and whether an update of the file cut short would heal.
+  std::vector<OverlayFile::Written> writes;
+  Healing healing;
 };
 
 struct FolderCheck {
@@ -55,8 +56,8 @@ struct FolderCheck {
 FolderCheck CheckFolder(platform::Files& files, const char* description_path,
                         const char* folder);
 
-// True for the outcomes the updater would warn about, or that the dry run
-// could not work out.
-bool IsProblem(LanguageOutcome outcome);
+// True for what the updater would warn about, and for a file whose update,
+// cut short, the next run would not heal.
+bool IsProblem(const LanguageCheck& language);
 
 }  // namespace tavelon::tavpatch

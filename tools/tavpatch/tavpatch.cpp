@@ -55,15 +55,19 @@ constexpr char kShowHelp[] =
 constexpr char kCheckHelp[] =
     "usage: tavpatch check FILE FOLDER\n"
     "Dry run: what the updater would do with the update description FILE to\n"
-    "each dictionary file under FOLDER, worked out on copies in memory.\n"
-    "Nothing in FOLDER is written. FOLDER is the product's installation\n"
-    "folder (holding data/) or its data folder (holding the dictionaries).\n"
+    "each dictionary file under FOLDER, worked out on the files themselves\n"
+    "with the writes kept in memory. Nothing in FOLDER is written. FOLDER is\n"
+    "the product's installation folder (holding data/) or its data folder\n"
+    "(holding the dictionaries).\n"
     "\n"
     "output:\n"
     "  records N\n"
     "  data-folder PATH\n"
     "  CODE OUTCOME PATH            one line per language, in the updater's "
     "order\n"
+    "  CODE heals yes|no: WHY       after applied and stopped: whether an\n"
+    "                               update cut short (a power cut) is made\n"
+    "                               whole by the next run\n"
     "  updater-result R             0, 1 or 3 as the updater's patch step\n"
     "  problems K\n"
     "OUTCOME is one of\n"
@@ -78,12 +82,18 @@ constexpr char kCheckHelp[] =
     "                   bound: 0 <= P and P + 4 <= L) or access-failed;\n"
     "                   STEP is section-element, entry-element or "
     "item-value\n"
-    "  unreadable       the file could not be read for the dry run\n"
     "  not-opened       the description has no records; nothing is opened\n"
+    "An update does not heal when a record writes a table element that it\n"
+    "or an earlier record reads (the next run follows the changed tables):\n"
+    "  heals no: record I writes the table element that record J reads at\n"
+    "  position P\n"
+    "or when the check record would find its value in a file cut short:\n"
+    "  heals no: cut short after record I, the next run would take the file\n"
+    "  as patched\n"
     "An invalid FILE gives the line of 'tavpatch show' instead.\n"
     "\n"
     "exit codes: 0 nothing would fail, 1 a problem (invalid FILE, a stop,\n"
-    "an unwritable or unreadable file), 2 usage error\n";
+    "an unwritable file, an update that would not heal), 2 usage error\n";
 
 constexpr char kMakeHelp[] =
     "usage: tavpatch make LIST -o FILE [--force]\n"
@@ -199,8 +209,6 @@ std::string OutcomeText(const LanguageCheck& language) {
       return "not-present";
     case LanguageOutcome::kUnwritable:
       return "unwritable";
-    case LanguageOutcome::kUnreadable:
-      return "unreadable";
     case LanguageOutcome::kAlreadyPatched:
       return "already-patched";
     case LanguageOutcome::kAllApplied:
@@ -218,6 +226,23 @@ std::string OutcomeText(const LanguageCheck& language) {
          " " + StepName(report.step) + " position " +
          std::to_string(report.position) + " bound " + bound + " length " +
          std::to_string(report.length);
+}
+
+std::string HealingText(const Healing& healing) {
+  switch (healing.verdict) {
+    case Healing::Verdict::kHeals:
+      break;
+    case Healing::Verdict::kWritesWhatIsRead:
+      return "heals no: record " + std::to_string(healing.writer) +
+             " writes the table element that record " +
+             std::to_string(healing.reader) + " reads at position " +
+             std::to_string(healing.position);
+    case Healing::Verdict::kTakenAsPatched:
+      return "heals no: cut short after record " +
+             std::to_string(healing.cut_after) +
+             ", the next run would take the file as patched";
+  }
+  return "heals yes";
 }
 
 int Show(const Arguments& arguments, std::ostream& out,
@@ -267,7 +292,11 @@ int Check(const Arguments& arguments, std::ostream& out,
   for (const LanguageCheck& language : check.languages) {
     out << language.code << ' ' << OutcomeText(language) << ' '
         << DisplayPath(language.path) << '\n';
-    if (IsProblem(language.outcome)) ++problems;
+    if (language.outcome == LanguageOutcome::kAllApplied ||
+        language.outcome == LanguageOutcome::kStopped) {
+      out << language.code << ' ' << HealingText(language.healing) << '\n';
+    }
+    if (IsProblem(language)) ++problems;
   }
   out << "updater-result " << check.updater_result << '\n';
   out << "problems " << problems << '\n';
