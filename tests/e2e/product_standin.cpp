@@ -2,7 +2,16 @@
 // of class and title "Tavelon" that logs when it starts (with its working
 // directory and command line), when its window exists, when it gets
 // WM_CLOSE, and when it ends.
+//
+// TAVELON_E2E_PRODUCT_HOLD="<file> <ms>" makes it hold that file (relative to
+// its working directory) open without write sharing from its start until
+// <ms> after its window has closed, then end, as a translator that saves
+// its dictionaries on the way out; "<file> never" keeps it, and the
+// process, after the window has gone.
 #include <windows.h>
+
+#include <cstdlib>
+#include <cstring>
 
 #include "tests/e2e/event_log.h"
 
@@ -29,6 +38,29 @@ LRESULT CALLBACK ProductWindow(HWND window, UINT message, WPARAM wparam,
 }
 
 }  // namespace
+
+// The file to hold and for how long after the window closed (-1: for ever).
+HANDLE HoldFile(long* hold_ms) {
+  char setting[MAX_PATH];
+  const DWORD length = GetEnvironmentVariableA("TAVELON_E2E_PRODUCT_HOLD",
+                                               setting, sizeof setting);
+  if (length == 0 || length >= sizeof setting) return INVALID_HANDLE_VALUE;
+  char* blank = std::strrchr(setting, ' ');
+  if (blank == nullptr) return INVALID_HANDLE_VALUE;
+  *blank = '\0';
+  *hold_ms = std::strcmp(blank + 1, "never") == 0
+                 ? -1
+                 : std::strtol(blank + 1, nullptr, 10);
+  const HANDLE file =
+      CreateFileA(setting, GENERIC_READ, FILE_SHARE_READ, nullptr,
+                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  e2e::EventLine(kSource, "holding")
+      .Text("file", setting)
+      .Number("opened", file != INVALID_HANDLE_VALUE ? 1 : 0)
+      .Number("ms", *hold_ms)
+      .Write();
+  return file;
+}
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   char directory[MAX_PATH];
@@ -57,10 +89,22 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
            static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(window)))
       .Write();
 
+  long hold_ms = 0;
+  const HANDLE held = HoldFile(&hold_ms);
+
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);
     DispatchMessageA(&message);
+  }
+  if (held != INVALID_HANDLE_VALUE) {
+    if (hold_ms < 0) {
+      e2e::EventLine(kSource, "staying").Write();
+      for (;;) Sleep(1000);
+    }
+    Sleep(static_cast<DWORD>(hold_ms));
+    CloseHandle(held);
+    e2e::EventLine(kSource, "released").Write();
   }
   e2e::EventLine(kSource, "exit").Write();
   return 0;

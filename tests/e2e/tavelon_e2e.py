@@ -47,6 +47,7 @@ SW_SHOW = 5
 IDC_ARROW = 32512
 IDC_WAIT = 32514
 WM_CLOSE = 0x10
+SYNCHRONIZE = 0x100000
 
 # Language codes tried by the update, in order, and the fallback of "Jpn".
 LANGUAGES = ["Eng", "Dut", "Fre", "Ger", "Heb", "Ita", "Jpn", "Ptg", "Spa"]
@@ -460,13 +461,17 @@ class Desk:
             time.sleep(0.05)
 
     # The translator.
-    def start_product(self, folder):
+    def start_product(self, folder, hold=None):
         """Starts the translator stand-in from its folder and waits until
-        its window exists."""
+        its window exists. hold: "<file> <ms>" or "<file> never", a file
+        that it keeps open without write sharing until that long after its
+        window has closed."""
         before = now_ms()
+        env = dict(self.extra_env)
+        if hold is not None:
+            env["TAVELON_E2E_PRODUCT_HOLD"] = hold
         process = self.wine.start([self.path(folder + r"\tavelon.exe")],
-                                  cwd=self.path(folder),
-                                  extra_env=self.extra_env)
+                                  cwd=self.path(folder), extra_env=env)
         self.product_processes.append(process)
         ready = self.wait_for(
             lambda e: e.source == "product" and e.name == "ready", 30,

@@ -6,7 +6,8 @@
 //     entries of the system functions through which the program talks to
 //     the user and the desktop (MessageBoxA, ShellExecuteA, FindWindowA,
 //     SendMessageA, LoadCursorA, SetCursor, Sleep) log every call that the
-//     program itself makes, with its arguments as passed: the box flags are
+//     program itself makes, with its arguments as passed (CreateFileA,
+//     OpenProcess and WaitForSingleObject too): the box flags are
 //     read where the call is made, since the window does not show all of
 //     them. A second thread finds each message box that appears, logs what
 //     it shows and presses OK after a pause, as a person would. The exit
@@ -178,7 +179,10 @@ enum class Call {
   kSendMessage,
   kLoadCursor,
   kSetCursor,
-  kSleep
+  kSleep,
+  kCreateFile,
+  kOpenProcess,
+  kWaitForSingleObject
 };
 
 struct Hook {
@@ -202,6 +206,16 @@ Hook g_hooks[] = {
     {"user32.dll", "LoadCursorA", Call::kLoadCursor, {}, 0, 0, 0, false},
     {"user32.dll", "SetCursor", Call::kSetCursor, {}, 0, 0, 0, false},
     {"kernel32.dll", "Sleep", Call::kSleep, {}, 0, 0, 0, false},
+    {"kernel32.dll", "CreateFileA", Call::kCreateFile, {}, 0, 0, 0, false},
+    {"kernel32.dll", "OpenProcess", Call::kOpenProcess, {}, 0, 0, 0, false},
+    {"kernel32.dll",
+     "WaitForSingleObject",
+     Call::kWaitForSingleObject,
+     {},
+     0,
+     0,
+     0,
+     false},
 };
 
 bool ResolveOwnHooks() {
@@ -317,6 +331,20 @@ void LogCall(const Hook& hook, ULONG_PTR esp) {
       break;
     case Call::kSleep:
       line.Number("ms", static_cast<long long>(argument[0]));
+      break;
+    case Call::kCreateFile:
+      ReadRemoteString(argument[0], text, sizeof text);
+      line.Text("file", text)
+          .Hex("access", argument[1])
+          .Hex("share", argument[2]);
+      break;
+    case Call::kOpenProcess:
+      line.Hex("access", argument[0])
+          .Number("pid", static_cast<long long>(argument[2]));
+      break;
+    case Call::kWaitForSingleObject:
+      line.Hex("handle", argument[0])
+          .Number("ms", static_cast<long long>(argument[1]));
       break;
   }
   line.Write();
