@@ -39,6 +39,13 @@ class Shell {
   // working directory and SW_SHOW, owned by the desktop window. Returns the
   // shell's result as a signed integer: greater than 32 means started.
   virtual std::intptr_t Open(const char* file, const char* directory) = 0;
+  // True when this process runs elevated (its token's TokenElevation).
+  virtual bool IsElevated() = 0;
+  // Asks the desktop's own shell (Explorer) to start an existing program the
+  // same way as Open, so that it runs with the rights of the desktop's user
+  // rather than this process's. False when the file is not there, no such
+  // shell answers or any step fails.
+  virtual bool OpenFromDesktop(const char* file, const char* directory) = 0;
 
  protected:
   ~Shell() = default;

@@ -23,6 +23,11 @@ Windows& SystemWindows();
 Shell& SystemShell();
 Sleeper& SystemSleeper();
 Process& SystemProcess();
+
+// Keeps libraries loaded from now on to the system folder, never the
+// program's own folder or the current directory, where a downloaded file
+// could stand in for a system library.
+void RestrictLibrarySearch();
 #endif
 
 }  // namespace tavelon::platform

@@ -186,13 +186,22 @@ void SeekWarning(Outcome* outcome, const std::string& path) {
   outcome->warnings[Order(path)] = {kSeekError, path, kWarningFlags};
 }
 
-// A shell whose call number `fail` (from 1) does not start its program.
+// A shell whose call number `fail` (from 1) fails: a start does not start
+// its program, the elevation is not known.
 class FailingShell final : public platform::Shell {
  public:
   FailingShell(platform::Shell& inner, int fail) : inner_(inner), fail_(fail) {}
   std::intptr_t Open(const char* file, const char* directory) override {
     const std::intptr_t result = inner_.Open(file, directory);
     return ++calls == fail_ ? 0 : result;  // 0: out of memory
+  }
+  bool IsElevated() override {
+    const bool elevated = inner_.IsElevated();
+    return ++calls == fail_ ? false : elevated;
+  }
+  bool OpenFromDesktop(const char* file, const char* directory) override {
+    const bool started = inner_.OpenFromDesktop(file, directory);
+    return ++calls == fail_ ? false : started;
   }
   int calls = 0;
 
@@ -251,6 +260,7 @@ class Rig : public WholeRun {
     }
     windows.windows.push_back(
         {"#32770", "Microsoft Text-to-Speech Engine", 0, 11000});
+    shell.elevated = true;
   }
 
   int Run(int fail_shell = 0, int fail_window = 0) {
@@ -529,8 +539,13 @@ TEST(FaultInjectionTest, EachShellStartFailingInTurn) {
   const std::string speech = std::string(kUpdateFolder) + "MSpchapi.exe";
   const std::string voice = std::string(kUpdateFolder) + "Msttsm22.exe";
   const std::string product = std::string(kInstallation) + "tavelon.exe";
+  // Elevated, the product is started from the desktop's shell; when that
+  // fails, or the elevation is not known, by the update itself.
   const std::vector<std::vector<std::string>> starts = {
-      {speech, product}, {speech, voice, product}, {speech, voice, product}};
+      {speech, product},
+      {speech, voice, product},
+      {speech, voice, product},
+      {speech, voice, product, product}};
   int number = 1;
   for (;; ++number) {
     SCOPED_TRACE("start " + std::to_string(number));

@@ -162,6 +162,7 @@ TEST_F(UpdateRunTest, AFullRunUpdatesEverythingAndRestartsTheProduct) {
 TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
   WriteDictionaryAndInfo();
   shell_.results[install_ + "tavelon.exe"] = 42;
+  shell_.elevated = true;
   fakes::Journal& journal = clock_.journal;
   process_.journal = registry_.journal = boxes_.journal = files_.journal =
       &journal;
@@ -179,7 +180,9 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
       return "installers";
     }
     if (starts("box Update completed")) return "completion box";
-    if (starts("start tavelon.exe")) return "product start";
+    if (starts("elevated?") || starts("start from desktop tavelon.exe")) {
+      return "product start";
+    }
     return call;
   };
   std::vector<std::string> steps;
@@ -291,6 +294,43 @@ TEST_F(UpdateRunTest, TheArgumentsFirstCharacterChoosesTheVoice) {
     RunFromUpdateFolder();
     ASSERT_EQ(3u, shell_.starts.size()) << c.argument;
     EXPECT_EQ(update_ + c.voice, shell_.starts[1].file) << c.argument;
+  }
+}
+
+// An elevated update has the desktop's shell start the product, so that it
+// runs with the user's own rights; the update starts it itself only when
+// that fails or when it is not elevated. The installers need the rights:
+// the update always starts them itself.
+TEST_F(UpdateRunTest, RestartsTheProductFromTheDesktopWhenElevated) {
+  struct {
+    bool elevated;
+    bool desktop_shell_works;
+    std::vector<bool> product_starts_from_desktop;
+  } const cases[] = {
+      {true, true, {true}},
+      {true, false, {true, false}},
+      {false, true, {false}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.elevated) +
+                 std::to_string(c.desktop_shell_works));
+    WriteDictionaryAndInfo();
+    shell_.starts.clear();
+    shell_.results[install_ + "tavelon.exe"] = 42;
+    shell_.elevated = c.elevated;
+    shell_.desktop_shell_works = c.desktop_shell_works;
+    EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
+    std::vector<bool> from_desktop;
+    for (const fakes::ShellStart& start : shell_.starts) {
+      if (start.file == install_ + "tavelon.exe") {
+        EXPECT_EQ(install_, start.directory);
+        from_desktop.push_back(start.from_desktop);
+      } else {
+        EXPECT_FALSE(start.from_desktop) << start.file;
+      }
+    }
+    EXPECT_EQ(c.product_starts_from_desktop, from_desktop);
+    EXPECT_EQ(3u + from_desktop.size() - 1, shell_.starts.size());
   }
 }
 

@@ -56,6 +56,15 @@ void CloseRunningProduct(platform::Windows& windows, platform::Sleeper& clock,
   windows.CloseProcess(process);
 }
 
+void StartProduct(platform::Shell& shell, const char* product_path,
+                  const char* installation_folder) {
+  if (shell.IsElevated() &&
+      shell.OpenFromDesktop(product_path, installation_folder)) {
+    return;
+  }
+  shell.Open(product_path, installation_folder);
+}
+
 int RunUpdate(const RunPlatform& system) {
   const char* argument = ArgumentFromCommandLine(system.process.CommandLine());
   if (argument[0] == '\0') {
@@ -108,7 +117,7 @@ int RunUpdate(const RunPlatform& system) {
                            installation_folder) &&
       platform::AppendToPath(product_path, sizeof product_path,
                              kProductProgram)) {
-    system.shell.Open(product_path, installation_folder);
+    StartProduct(system.shell, product_path, installation_folder);
   }
   return exit_code;
 }

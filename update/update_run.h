@@ -60,6 +60,13 @@ void ProcessorBoundPause();
 void CloseRunningProduct(platform::Windows& windows, platform::Sleeper& clock,
                          void (*pause_after_close)());
 
+// Starts the updated product. An elevated update asks the desktop's shell to
+// start it, so that the product runs with the user's own rights, not the
+// update's; when that cannot be done, and when not elevated, the update
+// starts it itself.
+void StartProduct(platform::Shell& shell, const char* product_path,
+                  const char* installation_folder);
+
 // The update folder: the program's own path cut just after its last
 // backslash. Left empty when the path could not be had in full.
 void FindUpdateFolder(platform::Process& process, char* folder);

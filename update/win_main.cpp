@@ -6,6 +6,9 @@
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   namespace platform = tavelon::platform;
+  // First of all: the program may lie in a download folder beside files
+  // that someone else put there, and it runs elevated.
+  platform::RestrictLibrarySearch();
   // The argument is taken from GetCommandLineA by the run itself: the C
   // runtime's lpCmdLine keeps leading blanks and may drop bytes of 0x80 and
   // above after the program's name.

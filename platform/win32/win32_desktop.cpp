@@ -4,6 +4,7 @@
 #include <shellapi.h>
 
 #include "platform/system.h"
+#include "platform/win32/win32_desktop_shell.h"
 
 namespace tavelon::platform {
 namespace {
@@ -61,6 +62,12 @@ class Win32Shell final : public Shell {
         ShellExecuteA(GetDesktopWindow(), "open", file, "", directory, SW_SHOW);
     return reinterpret_cast<std::intptr_t>(result);
   }
+
+  bool IsElevated() override { return ProcessIsElevated(); }
+
+  bool OpenFromDesktop(const char* file, const char* directory) override {
+    return OpenFromDesktopShell(file, directory);
+  }
 };
 
 class Win32Sleeper final : public Sleeper {
@@ -84,6 +91,28 @@ Win32Sleeper sleeper;
 Win32Process process;
 
 }  // namespace
+
+void RestrictLibrarySearch() {
+  // SetDefaultDllDirectories came with an update of Windows 7: taken by
+  // name from kernel32, which is loaded already, so nothing is searched.
+  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
+  constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
+  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (kernel != nullptr) {
+    // Through the generic function type, which any function pointer may be
+    // cast from and to.
+    const auto set_default_directories =
+        reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+            reinterpret_cast<void (*)()>(
+                GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    if (set_default_directories != nullptr) {
+      set_default_directories(kSearchSystem32);
+    }
+  }
+  // Takes the current directory out of the search, also where the call
+  // above is missing (the program's own folder then stays in it).
+  SetDllDirectoryA("");
+}
 
 Windows& SystemWindows() { return windows; }
 Shell& SystemShell() { return shell; }

@@ -43,6 +43,7 @@ struct ShellStart {
   std::string file;
   std::string directory;
   std::uint64_t at_ms;
+  bool from_desktop;  // asked of the desktop's shell
 };
 
 class FakeShell final : public platform::Shell {
@@ -51,12 +52,27 @@ class FakeShell final : public platform::Shell {
   std::intptr_t Open(const char* file, const char* directory) override {
     const std::string path = file;
     Note(&clock_.journal, "start " + path.substr(path.rfind('\\') + 1));
-    starts.push_back({file, directory, clock_.now_ms});
+    starts.push_back({file, directory, clock_.now_ms, false});
     auto found = results.find(file);
     // 2 is what the shell returns for a file that does not exist.
     return found == results.end() ? 2 : found->second;
   }
+  bool IsElevated() override {
+    Note(&clock_.journal, "elevated?");
+    return elevated;
+  }
+  // Starts what Open would start, when the desktop's shell works.
+  bool OpenFromDesktop(const char* file, const char* directory) override {
+    const std::string path = file;
+    Note(&clock_.journal,
+         "start from desktop " + path.substr(path.rfind('\\') + 1));
+    starts.push_back({file, directory, clock_.now_ms, true});
+    auto found = results.find(file);
+    return desktop_shell_works && found != results.end() && found->second > 32;
+  }
   std::map<std::string, std::intptr_t> results;  // by full path
+  bool elevated = false;
+  bool desktop_shell_works = true;
   std::vector<ShellStart> starts;
 
  private:
