@@ -3,7 +3,9 @@
 
 Reads the file with objdump and fails when it imports a DLL beyond the
 system's own, lacks its manifest or version information, is not a 32-bit
-GUI program, or is larger than its size budget.
+GUI program, cannot be loaded at a random address with its data not
+executable (DYNAMIC_BASE with a .reloc section, NX_COMPAT), or is larger
+than its size budget.
 """
 import os
 import re
@@ -11,8 +13,9 @@ import subprocess
 import sys
 
 ALLOWED_DLLS = {"KERNEL32.DLL", "USER32.DLL", "ADVAPI32.DLL", "SHELL32.DLL",
-                "MSVCRT.DLL"}
-SIZE_BUDGET = 24 * 1024
+                "OLE32.DLL", "OLEAUT32.DLL", "MSVCRT.DLL"}
+SIZE_BUDGET = 28 * 1024
+DYNAMIC_BASE, NX_COMPAT = 0x40, 0x100
 RT_VERSION, RT_MANIFEST = 16, 24
 
 
@@ -28,6 +31,17 @@ def main(objdump, exe):
         problems.append("not a 32-bit (i386) PE file")
     if not re.search(r"^Subsystem\s+0+2\s", headers, re.M):
         problems.append("not a GUI-subsystem program")
+
+    found = re.search(r"^DllCharacteristics\s+([0-9a-fA-F]+)", headers, re.M)
+    characteristics = int(found.group(1), 16) if found else 0
+    if not characteristics & DYNAMIC_BASE:
+        problems.append("no DYNAMIC_BASE: always loaded at the same address")
+    if not characteristics & NX_COMPAT:
+        problems.append("no NX_COMPAT")
+    sections = subprocess.run([objdump, "-h", exe], check=True,
+                              capture_output=True, text=True).stdout
+    if not re.search(r"^\s*\d+\s+\.reloc\s", sections, re.M):
+        problems.append("no .reloc section: it cannot be moved")
 
     dlls = {d.upper() for d in re.findall(r"DLL Name: (\S+)", headers)}
     extra = sorted(dlls - ALLOWED_DLLS)

@@ -209,7 +209,9 @@ def report(desk, run, argument, option_before, option_after, before, after,
                 ("" if show else " (by the demo's stand-in user)"))
         elif event.source == "product" and event.name == "started":
             say(offset + f"started tavelon.exe from {INSTALL}\\ "
-                f"(working folder {event['cwd']})")
+                f"(working folder {event['cwd']}), by "
+                f"{event.get('parent') or 'an unknown program'}, with the "
+                "user's own rights")
     say()
     meaning = {
         0: "the update ran to its end",
@@ -246,7 +248,7 @@ def main():
                           build / "tests" / "e2e" / "e2e_installer.exe",
                           build / "tests" / "e2e" / "e2e_user.exe")
     for path in vars(programs).values():
-        if not path.is_file():
+        if path is not None and not path.is_file():
             print(f"missing program: {path} (build the windows preset)")
             return 2
 

@@ -1,6 +1,8 @@
 // The event log of the end-to-end stand-ins: every stand-in appends one
 // line per event to the file that the environment variable TAVELON_E2E_LOG
-// names (programs started by the shell inherit it). A line is
+// names (programs started by the shell inherit it) or, for programs that
+// the desktop's shell started (they have the shell's environment, not the
+// test's), the file that C:\tavelon-e2e-log.txt names. A line is
 //   <wall clock in ms>\t<source>\t<process id>\t<event>[\t<key>=<value>]...
 // with every byte below 0x21, '%' and every byte of 0x7F and above in the
 // values written as %XX, so that lines of all the processes can be told
@@ -57,12 +59,10 @@ class EventLine {
     return Text(key, digits);
   }
 
-  // Appends the line to the log; without TAVELON_E2E_LOG nothing is written.
+  // Appends the line to the log; without a log named nothing is written.
   void Write() {
     char path[MAX_PATH];
-    const DWORD length =
-        GetEnvironmentVariableA("TAVELON_E2E_LOG", path, sizeof path);
-    if (length == 0 || length >= sizeof path) return;
+    if (!LogPath(path, sizeof path)) return;
     Append("\n");
     // Several processes append to the same file; a sharing violation of a
     // writer that holds it at that moment is retried.
@@ -82,6 +82,21 @@ class EventLine {
   }
 
  private:
+  static bool LogPath(char* path, DWORD size) {
+    const DWORD length = GetEnvironmentVariableA("TAVELON_E2E_LOG", path, size);
+    if (length > 0 && length < size) return true;
+    const HANDLE file =
+        CreateFileA("C:\\tavelon-e2e-log.txt", GENERIC_READ, FILE_SHARE_READ,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    DWORD read = 0;
+    const BOOL ok = ReadFile(file, path, size - 1, &read, nullptr);
+    CloseHandle(file);
+    if (!ok || read == 0) return false;
+    path[read] = '\0';
+    return true;
+  }
+
   void Append(const char* text) {
     for (; *text != '\0'; ++text) Put(*text);
   }

@@ -1,7 +1,7 @@
 // Stands in for the installed translator (tavelon.exe): a top-level window
 // of class and title "Tavelon" that logs when it starts (with its working
 // directory and command line), when its window exists, when it gets
-// WM_CLOSE, and when it ends.
+// WM_CLOSE, and when it ends. Its start names the program that started it.
 //
 // TAVELON_E2E_PRODUCT_HOLD="<file> <ms>" makes it hold that file (relative to
 // its working directory) open without write sharing from its start until
@@ -9,6 +9,8 @@
 // its dictionaries on the way out; "<file> never" keeps it, and the
 // process, after the window has gone.
 #include <windows.h>
+// tlhelp32.h needs the definitions of windows.h.
+#include <tlhelp32.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -39,6 +41,32 @@ LRESULT CALLBACK ProductWindow(HWND window, UINT message, WPARAM wparam,
 
 }  // namespace
 
+// The program that started this one: its file name and process id, from a
+// snapshot of the processes.
+void FindParent(char* name, std::size_t size, DWORD* parent) {
+  name[0] = '\0';
+  *parent = 0;
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more;
+       more = Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == GetCurrentProcessId()) {
+      *parent = entry.th32ParentProcessID;
+    }
+  }
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more && *parent != 0;
+       more = Process32Next(snapshot, &entry)) {
+    if (entry.th32ProcessID == *parent) {
+      std::strncpy(name, entry.szExeFile, size - 1);
+      name[size - 1] = '\0';
+    }
+  }
+  CloseHandle(snapshot);
+}
+
 // The file to hold and for how long after the window closed (-1: for ever).
 HANDLE HoldFile(long* hold_ms) {
   char setting[MAX_PATH];
@@ -67,10 +95,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   char module[MAX_PATH];
   e2e::CurrentDirectory(directory, sizeof directory);
   e2e::ModulePath(module, sizeof module);
+  char parent[MAX_PATH];
+  DWORD parent_id = 0;
+  FindParent(parent, sizeof parent, &parent_id);
   e2e::EventLine(kSource, "started")
       .Text("cwd", directory)
       .Text("module", module)
       .Text("cmdline", GetCommandLineA())
+      .Text("parent", parent)
+      .Number("parent_pid", parent_id)
       .Write();
 
   WNDCLASSA window_class = {};

@@ -345,9 +345,18 @@ class Programs:
     product: Path
     installer: Path
     user: Path
+    planted: Path = None  # a library that logs the process that loads it
 
 
 INSTALLERS = ["MSpchapi.exe", "Msttsm22.exe", "Msttsf22.exe"]
+LOG_POINTER = r"C:\tavelon-e2e-log.txt"
+
+# Libraries that TavelonUpdate.exe loads on demand (seen with Wine's
+# +loaddll): the names a planted library takes in the update folder, and
+# Wine told to prefer such a copy, as Windows does for a library that is
+# not a known system one.
+PLANTED_NAMES = ["uxtheme.dll", "actxprxy.dll"]
+PLANTED_OVERRIDES = "uxtheme,actxprxy=n,b"
 
 
 @dataclasses.dataclass
@@ -393,6 +402,9 @@ class Desk:
             # A server left from before (for instance one without this
             # display) ends first; this run then owns the prefix's server.
             self.wine.wait_idle()
+            # Programs that the desktop's shell starts have its environment,
+            # not ours: they find the log through this file.
+            self.put(LOG_POINTER, Wine.windows_path(self.log).encode())
         except BaseException:
             self.close()
             raise
@@ -492,12 +504,21 @@ class Desk:
         self.product_processes = []
 
     # The run.
+    def plant_libraries(self, folder):
+        """The planted library under each name of PLANTED_NAMES in folder;
+        returns the environment under which Wine prefers them."""
+        for name in PLANTED_NAMES:
+            self.put(folder + "\\" + name, self.programs.planted)
+        return {"WINEDLLOVERRIDES": self.wine.env.get("WINEDLLOVERRIDES", "") +
+                ";" + PLANTED_OVERRIDES}
+
     def run_update(self, cmdline, cwd, program=None, press_after_ms=400,
-                   timeout_s=120, dialog_ms=None, wait_for_relaunch=True):
+                   timeout_s=120, dialog_ms=None, wait_for_relaunch=True,
+                   extra_env=None):
         """Runs the update through the user stand-in, which presses OK in
         each box (press_after_ms < 0: a person does). Returns the exit code
-        and the events of the run; waits a moment for the programs that
-        the run started to log their start."""
+        and the events of the run; waits a moment for the translator that
+        the run restarts to show its window."""
         job = self.scratch / "job.txt"
         job.write_bytes(("\n".join([
             f"program={program}",
@@ -506,7 +527,7 @@ class Desk:
             f"press_after_ms={press_after_ms}",
             f"timeout_ms={timeout_s * 1000}",
         ]) + "\n").encode("cp1252"))
-        env = dict(self.extra_env)
+        env = dict(self.extra_env, **(extra_env or {}))
         if dialog_ms is not None:
             env["TAVELON_E2E_DIALOG_MS"] = str(dialog_ms)
         started = now_ms()
@@ -514,14 +535,15 @@ class Desk:
                                 Wine.windows_path(job)],
                                extra_env=env, timeout=timeout_s + 30,
                                check=False, capture=False)
-        # The translator started at the end logs its start a moment later.
+        # A run that got to its end restarts the translator after the last
+        # box, through the desktop's shell: it shows its window a moment
+        # after the update has ended.
         events = self.events(started)
-        relaunches = [c for c in events if c.name == "call" and
-                      c["function"] == "ShellExecuteA" and
-                      c["file"].lower().endswith("\\tavelon.exe")]
-        if relaunches and wait_for_relaunch:
+        pressed = [e for e in events if e.source == "user" and
+                   e.name == "ok-pressed"]
+        if result.returncode != 1 and pressed and wait_for_relaunch:
             self.wait_for(lambda e: e.source == "product" and
-                          e.name == "ready" and e.ms >= relaunches[-1].ms,
+                          e.name == "ready" and e.ms >= pressed[-1].ms,
                           15, since_ms=started)
         elif wait_for_relaunch:
             time.sleep(0.3)
