@@ -57,8 +57,14 @@ def main(objdump, exe):
         problems.append("no version resource")
 
     manifest = open(exe, "rb").read()
-    if b'level="highestAvailable"' not in manifest:
-        problems.append("manifest does not request highestAvailable")
+    for needed, what in [
+            (b'level="highestAvailable"', "request highestAvailable"),
+            (b">PerMonitorV2", "declare per-monitor DPI awareness"),
+            (b">true/pm</dpiAware>", "declare DPI awareness before 10"),
+            (b'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"',
+             "depend on the Common Controls 6")]:
+        if needed not in manifest:
+            problems.append("manifest does not " + what)
 
     print(f"{os.path.basename(exe)}: {size} bytes, imports "
           + ", ".join(sorted(dlls)))
