@@ -23,6 +23,12 @@
 #include "tests/support/temp_folder.h"
 #include "tools/tavpatch/folder_check.h"
 
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace tavelon::tavpatch {
 namespace {
 
@@ -585,6 +591,52 @@ TEST(CutShortUpdateTest, HealsExactlyWhenTheDryRunSaysSo) {
     EXPECT_EQ(every_cut_heals, c.verdict == Verdict::kHeals);
   }
 }
+
+#if !defined(_WIN32)
+// A dictionary of 1.5 GiB (a sparse file: its tables and items at its
+// start), checked by a child process whose address space is limited far
+// below that: the dry run reads the file where the records lead and never
+// copies it.
+TEST_F(TavpatchCheckTest, ChecksAHugeDictionaryWithoutCopyingIt) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "AddressSanitizer needs more address space than the limit";
+#endif
+  const std::filesystem::path huge = data_folder() / "engtoEng.dic";
+  WriteDictionary("engtoEng.dic", StandardDictionary().bytes());
+  std::filesystem::resize_file(huge, std::uintmax_t{3} << 29);  // 1.5 GiB
+  int output[2];
+  ASSERT_EQ(pipe(output), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(output[0]);
+    const rlimit limit = {rlim_t{256} << 20, rlim_t{256} << 20};
+    setrlimit(RLIMIT_AS, &limit);
+    const Outcome outcome = Run({"check", description_, installation()});
+    const ssize_t written =
+        write(output[1], outcome.out.data(), outcome.out.size());
+    _exit(written == static_cast<ssize_t>(outcome.out.size()) ? outcome.code
+                                                              : 99);
+  }
+  close(output[1]);
+  std::string out;
+  char buffer[4096];
+  for (ssize_t got; (got = read(output[0], buffer, sizeof buffer)) > 0;) {
+    out.append(buffer, static_cast<std::size_t>(got));
+  }
+  close(output[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status))
+      << "the check died (signal " << WTERMSIG(status) << ")";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << out;
+  EXPECT_NE(
+      out.find("\nEng applied " + Shown("engtoEng.dic") + "\nEng heals yes\n"),
+      std::string::npos)
+      << out;
+  EXPECT_EQ(std::filesystem::file_size(huge), std::uintmax_t{3} << 29);
+}
+#endif
 
 TEST_F(TavpatchCheckTest, TakesTheDataFolderItselfToo) {
   WriteDictionary("engtoGer.dic", StandardDictionary().bytes());
