@@ -9,9 +9,10 @@ class Process {
  public:
   // The whole command line as the system passed it (GetCommandLineA).
   virtual const char* CommandLine() = 0;
-  // The full path of the program's own file into buffer (GetModuleFileNameA).
-  // Returns the number of characters copied: 0 on failure, size when the
-  // path was truncated.
+  // The full path of the program's own file into buffer, in the ANSI code
+  // page: on Win32 its short form when the code page cannot write the long
+  // one exactly. Returns the number of characters copied: 0 when it cannot
+  // be had or does not fit; size or more means it was cut short.
   virtual std::uint32_t ModuleFileName(char* buffer, std::uint32_t size) = 0;
 
  protected:

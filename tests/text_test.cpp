@@ -92,6 +92,53 @@ TEST(Text, CodePageCharacters) {
   }
 }
 
+// A path that the ANSI code page writes comes back as it stands; one with a
+// character outside it in its short form, which exists and opens. Neither
+// ever in a best-fit form ("Lukasz" for "\u0141ukasz").
+TEST(Text, PathsInTheAnsiCodePage) {
+  wchar_t temp[MAX_PATH];
+  ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+  const std::wstring inside = std::wstring(temp) + L"tavelon Update";
+  const std::wstring outside = std::wstring(temp) + L"tavelon \u0141ukasz";
+  for (const std::wstring& folder : {inside, outside}) {
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) ||
+                GetLastError() == ERROR_ALREADY_EXISTS);
+    const HANDLE file =
+        CreateFileW((folder + L"\\info.tmp").c_str(), GENERIC_WRITE, 0, nullptr,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+  }
+  const std::wstring inside_file = inside + L"\\info.tmp";
+  char path[256];
+  const std::uint32_t length =
+      win32::PathInAnsiCodePage(inside_file.c_str(), path, sizeof path);
+  ASSERT_GT(length, 0u);
+  EXPECT_EQ(std::string(path),
+            std::string(inside_file.begin(), inside_file.end()));
+  EXPECT_EQ(0u, win32::PathInAnsiCodePage(inside_file.c_str(), path,
+                                          length));  // does not fit
+
+  // The program's own path, on a plain ASCII path, is GetModuleFileNameA's.
+  char own[256];
+  char expected[256];
+  ASSERT_GT(win32::ModulePathInAnsiCodePage(own, sizeof own), 0u);
+  ASSERT_GT(GetModuleFileNameA(nullptr, expected, sizeof expected), 0u);
+  EXPECT_STREQ(expected, own);
+
+  if (GetACP() == CP_UTF8) GTEST_SKIP() << "UTF-8 writes every character";
+  const std::wstring outside_file = outside + L"\\info.tmp";
+  ASSERT_GT(win32::PathInAnsiCodePage(outside_file.c_str(), path, sizeof path),
+            0u);
+  EXPECT_EQ(std::string(path).find("Lukasz"), std::string::npos) << path;
+  EXPECT_NE(std::string(path).find('~'), std::string::npos) << path;
+  const HANDLE opened =
+      CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  EXPECT_NE(opened, INVALID_HANDLE_VALUE) << path;
+  if (opened != INVALID_HANDLE_VALUE) CloseHandle(opened);
+}
+
 // The system functions read text on the ANSI code page, whichever it is.
 TEST(Text, SystemCodePage) {
   for (const CodePageCase& c : CodePageCases()) {

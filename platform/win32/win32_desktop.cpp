@@ -5,6 +5,7 @@
 
 #include "platform/system.h"
 #include "platform/win32/win32_desktop_shell.h"
+#include "platform/win32/win32_text.h"
 
 namespace tavelon::platform {
 namespace {
@@ -80,8 +81,10 @@ class Win32Process final : public Process {
  public:
   const char* CommandLine() override { return GetCommandLineA(); }
 
+  // Not GetModuleFileNameA: for a path that the ANSI code page cannot write
+  // it gives best-fit replacements, a folder that does not exist.
   std::uint32_t ModuleFileName(char* buffer, std::uint32_t size) override {
-    return GetModuleFileNameA(nullptr, buffer, size);
+    return win32::ModulePathInAnsiCodePage(buffer, size);
   }
 };
 
