@@ -4,9 +4,10 @@
 // the desktop's shell started (they have the shell's environment, not the
 // test's), the file that C:\tavelon-e2e-log.txt names. A line is
 //   <wall clock in ms>\t<source>\t<process id>\t<event>[\t<key>=<value>]...
-// with every byte below 0x21, '%' and every byte of 0x7F and above in the
-// values written as %XX, so that lines of all the processes can be told
-// apart and compared in time by the test driver.
+// with the values in UTF-8 (text of the ANSI code page converted), every
+// byte below 0x21, '%' and every byte of 0x7F and above written as %XX, so
+// that lines of all the processes can be told apart and compared in time by
+// the test driver.
 #pragma once
 
 #include <windows.h>
@@ -39,7 +40,27 @@ class EventLine {
     Append(event);
   }
 
+  // A text in the ANSI code page.
   EventLine& Text(const char* key, const char* value) {
+    static wchar_t wide[8192];
+    if (value == nullptr ||
+        MultiByteToWideChar(CP_ACP, 0, value, -1, wide, 8192) == 0) {
+      wide[0] = L'\0';
+    }
+    return Wide(key, wide);
+  }
+
+  EventLine& Wide(const char* key, const wchar_t* value) {
+    static char utf8[16384];
+    if (value == nullptr ||
+        WideCharToMultiByte(CP_UTF8, 0, value, -1, utf8, sizeof utf8, nullptr,
+                            nullptr) == 0) {
+      utf8[0] = '\0';
+    }
+    return Utf8(key, utf8);
+  }
+
+  EventLine& Utf8(const char* key, const char* value) {
     Append("\t");
     Append(key);
     Append("=");
@@ -50,13 +71,13 @@ class EventLine {
   EventLine& Number(const char* key, long long value) {
     char digits[32];
     std::snprintf(digits, sizeof digits, "%lld", value);
-    return Text(key, digits);
+    return Utf8(key, digits);
   }
 
   EventLine& Hex(const char* key, unsigned long value) {
     char digits[32];
     std::snprintf(digits, sizeof digits, "0x%lx", value);
-    return Text(key, digits);
+    return Utf8(key, digits);
   }
 
   // Appends the line to the log; without a log named nothing is written.

@@ -5,7 +5,9 @@
 // window ("#32770") titled "Microsoft Text-to-Speech Engine" for a set
 // time: TAVELON_E2E_DIALOG_MS milliseconds, else the number in the file
 // installer-dialog-ms.txt beside the program, else 2000. The speech
-// interface installer only works for a moment.
+// interface installer only works for a moment. Its paths are taken with the
+// wide API, so that a folder whose name the ANSI code page cannot write is
+// logged as it is, in its long form too.
 #include <windows.h>
 
 #include <cstdlib>
@@ -18,30 +20,30 @@ namespace {
 const char kSource[] = "installer";
 HWND g_dialog = nullptr;
 
-const char* FileName(const char* path) {
-  const char* name = path;
-  for (const char* p = path; *p != '\0'; ++p) {
-    if (*p == '\\' || *p == '/') name = p + 1;
+const wchar_t* FileName(const wchar_t* path) {
+  const wchar_t* name = path;
+  for (const wchar_t* p = path; *p != L'\0'; ++p) {
+    if (*p == L'\\' || *p == L'/') name = p + 1;
   }
   return name;
 }
 
 // The dialog time in milliseconds, as the comment at the top says.
-UINT DialogMilliseconds(const char* module) {
+UINT DialogMilliseconds(const wchar_t* module) {
   char text[64] = {};
   const DWORD length =
       GetEnvironmentVariableA("TAVELON_E2E_DIALOG_MS", text, sizeof text);
   if (length == 0 || length >= sizeof text) {
     text[0] = '\0';
-    char path[MAX_PATH];
+    wchar_t path[MAX_PATH];
     const std::size_t folder =
         static_cast<std::size_t>(FileName(module) - module);
-    const char kConfig[] = "installer-dialog-ms.txt";
-    if (folder + sizeof kConfig <= sizeof path) {
-      std::memcpy(path, module, folder);
+    const wchar_t kConfig[] = L"installer-dialog-ms.txt";
+    if (folder + sizeof kConfig / sizeof *kConfig <= MAX_PATH) {
+      std::memcpy(path, module, folder * sizeof *path);
       std::memcpy(path + folder, kConfig, sizeof kConfig);
       const HANDLE file =
-          CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
+          CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
       if (file != INVALID_HANDLE_VALUE) {
         DWORD read = 0;
@@ -64,21 +66,35 @@ void CALLBACK CloseDialog(HWND, UINT, UINT_PTR, DWORD) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
-  char directory[MAX_PATH];
-  char module[MAX_PATH];
-  e2e::CurrentDirectory(directory, sizeof directory);
-  e2e::ModulePath(module, sizeof module);
-  const char* name = FileName(module);
+  static wchar_t directory[MAX_PATH];
+  static wchar_t module[MAX_PATH];
+  static wchar_t module_long[MAX_PATH];
+  static wchar_t directory_long[MAX_PATH];
+  const DWORD cwd_length = GetCurrentDirectoryW(MAX_PATH, directory);
+  if (cwd_length == 0 || cwd_length >= MAX_PATH) directory[0] = L'\0';
+  const DWORD module_length = GetModuleFileNameW(nullptr, module, MAX_PATH);
+  if (module_length == 0 || module_length >= MAX_PATH) module[0] = L'\0';
+  // As started, perhaps in a short (8.3) form; and in the long form.
+  if (GetLongPathNameW(module, module_long, MAX_PATH) == 0) {
+    module_long[0] = L'\0';
+  }
+  if (GetLongPathNameW(directory, directory_long, MAX_PATH) == 0) {
+    directory_long[0] = L'\0';
+  }
+  const wchar_t* name =
+      FileName(module_long[0] != L'\0' ? module_long : module);
   e2e::EventLine(kSource, "started")
-      .Text("name", name)
-      .Text("module", module)
-      .Text("cwd", directory)
+      .Wide("name", name)
+      .Wide("module", module)
+      .Wide("cwd", directory)
+      .Wide("module_long", module_long)
+      .Wide("cwd_long", directory_long)
       .Text("cmdline", GetCommandLineA())
       .Write();
 
-  if (_strnicmp(name, "Mstts", 5) != 0) {
+  if (_wcsnicmp(name, L"Mstts", 5) != 0) {
     Sleep(300);
-    e2e::EventLine(kSource, "exit").Text("name", name).Write();
+    e2e::EventLine(kSource, "exit").Wide("name", name).Write();
     return 0;
   }
 
@@ -96,7 +112,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
                   WS_CHILD | WS_VISIBLE, 16, 24, 380, 24, g_dialog, nullptr,
                   instance, nullptr);
   e2e::EventLine(kSource, "dialog-shown")
-      .Text("name", name)
+      .Wide("name", name)
       .Number("ms", static_cast<long long>(milliseconds))
       .Write();
   SetTimer(nullptr, 0, milliseconds, CloseDialog);
@@ -106,6 +122,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
-  e2e::EventLine(kSource, "exit").Text("name", name).Write();
+  e2e::EventLine(kSource, "exit").Wide("name", name).Write();
   return 0;
 }

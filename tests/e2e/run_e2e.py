@@ -27,6 +27,9 @@ import tavelon_e2e as t  # noqa: E402
 INSTALL = r"C:\Program Files\Tavelon Translator"
 UPDATE = r"C:\Tavelon Update 2.1"
 ELSEWHERE = r"C:\Downloads"
+# A download folder under a profile whose name code page 1252 cannot write.
+FOREIGN_PROFILE = "C:\\users\\\u0141ukasz"
+FOREIGN_UPDATE = FOREIGN_PROFILE + r"\Downloads\Tavelon Update"
 DECOY = r"C:\Old Tavelon"
 UPDATER = UPDATE + r"\TavelonUpdate.exe"
 QUOTED_UPDATER = '"' + UPDATER + '"'
@@ -119,7 +122,7 @@ class Scenario:
         self.dialog_ms = dialog_ms
         self.held = set(held)
         desk.close_products()
-        for folder in (INSTALL, UPDATE, ELSEWHERE, DECOY):
+        for folder in (INSTALL, UPDATE, ELSEWHERE, DECOY, FOREIGN_PROFILE):
             desk.remove(folder)
         desk.path(ELSEWHERE).mkdir(parents=True)
         desk.put(INSTALL + r"\tavelon.exe", desk.programs.product)
@@ -711,6 +714,39 @@ def dictionary_warnings(desk, check):
                       "ms from the failed installer start to the box")
 
 
+@case
+def update_folder_outside_code_page(desk, check):
+    """The update folder under a profile named "\u0141ukasz", which the
+    code page cannot write: the update takes its folder in its short form,
+    starts both installers from it and completes; never from a best-fit
+    "Lukasz" folder that does not exist."""
+    scenario = Scenario(desk, default_dictionaries(),
+                        run_entry(INSTALL + r"\tavelon.exe"), installers=False)
+    desk.lay_out_update_folder(FOREIGN_UPDATE, info=INFO, dialog_ms=500)
+    program = FOREIGN_UPDATE + r"\TavelonUpdate.exe"
+    run = desk.run_update('"' + program + '" m', FOREIGN_UPDATE,
+                          program=program)
+    check.equal(run.exit_code, 0, "exit code")
+    check_dictionaries(check, scenario, run, expected_warnings=0)
+    check_completed_and_relaunched(check, run)
+    started = run.of("installer", "started")
+    check.equal([(i["name"], i["module_long"], i["cwd_long"])
+                 for i in started],
+                [(name, FOREIGN_UPDATE + "\\" + name, FOREIGN_UPDATE)
+                 for name in ("MSpchapi.exe", "Msttsm22.exe")],
+                "installers started from the update folder")
+    shells = run.calls("ShellExecuteA")
+    check.that(all("lukasz" not in s["file"].lower() for s in shells),
+               "an installer was asked for in a best-fit folder")
+    code_page = "cp" + run.of("user", "run")[0]["acp"]
+    try:
+        "\u0141".encode(code_page)
+    except (UnicodeEncodeError, LookupError):
+        check.that(shells and all("~" in s["file"] for s in shells),
+                   f"the installers were not started by the short form of "
+                   f"the folder ({code_page})")
+
+
 # --- Running -----------------------------------------------------------------
 
 def report(text):
@@ -718,7 +754,7 @@ def report(text):
 
 
 def reset(desk):
-    for folder in (INSTALL, UPDATE, ELSEWHERE, DECOY):
+    for folder in (INSTALL, UPDATE, ELSEWHERE, DECOY, FOREIGN_PROFILE):
         desk.remove(folder)
     desk.wine.reg_import(RESET_REGISTRY, desk.scratch)
 

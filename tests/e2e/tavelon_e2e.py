@@ -330,7 +330,7 @@ def read_events(path):
         for part in parts[4:]:
             key, _, value = part.partition(b"=")
             fields[key.decode()] = urllib.parse.unquote_to_bytes(
-                value).decode("cp1252", errors="replace")
+                value).decode("utf-8", errors="replace")
         events.append(Event(int(parts[0]), parts[1].decode(),
                             int(parts[2]), parts[3].decode(), fields))
     return events
@@ -526,7 +526,7 @@ class Desk:
             f"cwd={cwd}",
             f"press_after_ms={press_after_ms}",
             f"timeout_ms={timeout_s * 1000}",
-        ]) + "\n").encode("cp1252"))
+        ]) + "\n").encode("utf-8"))
         env = dict(self.extra_env, **(extra_env or {}))
         if dialog_ms is not None:
             env["TAVELON_E2E_DIALOG_MS"] = str(dialog_ms)

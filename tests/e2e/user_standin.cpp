@@ -16,9 +16,11 @@
 //     Asks every window of class and title "Tavelon" to close and waits
 //     until none is left, as a person closing the translator would.
 //
-// The job file holds key=value lines: program (the executable), cmdline,
-// cwd, press_after_ms (the pause before OK; a negative number leaves the
-// boxes to a real person) and timeout_ms (the program is ended after it).
+// The job file holds key=value lines in UTF-8: program (the executable),
+// cmdline, cwd, press_after_ms (the pause before OK; a negative number
+// leaves the boxes to a real person) and timeout_ms (the program is ended
+// after it). The program is started with the wide API, so that its paths
+// may hold characters that the ANSI code page cannot write.
 #include <windows.h>
 
 #include <cstdlib>
@@ -194,27 +196,27 @@ struct Hook {
   char module[64];
   ULONG_PTR offset;
   ULONG_PTR address;  // in the debuggee, once its module is loaded
-  BYTE original;
+  BYTE original[4];   // the first bytes of the function
   bool armed;
 };
 
 Hook g_hooks[] = {
-    {"user32.dll", "MessageBoxA", Call::kMessageBox, {}, 0, 0, 0, false},
-    {"shell32.dll", "ShellExecuteA", Call::kShellExecute, {}, 0, 0, 0, false},
-    {"user32.dll", "FindWindowA", Call::kFindWindow, {}, 0, 0, 0, false},
-    {"user32.dll", "SendMessageA", Call::kSendMessage, {}, 0, 0, 0, false},
-    {"user32.dll", "LoadCursorA", Call::kLoadCursor, {}, 0, 0, 0, false},
-    {"user32.dll", "SetCursor", Call::kSetCursor, {}, 0, 0, 0, false},
-    {"kernel32.dll", "Sleep", Call::kSleep, {}, 0, 0, 0, false},
-    {"kernel32.dll", "CreateFileA", Call::kCreateFile, {}, 0, 0, 0, false},
-    {"kernel32.dll", "OpenProcess", Call::kOpenProcess, {}, 0, 0, 0, false},
+    {"user32.dll", "MessageBoxA", Call::kMessageBox, {}, 0, 0, {}, false},
+    {"shell32.dll", "ShellExecuteA", Call::kShellExecute, {}, 0, 0, {}, false},
+    {"user32.dll", "FindWindowA", Call::kFindWindow, {}, 0, 0, {}, false},
+    {"user32.dll", "SendMessageA", Call::kSendMessage, {}, 0, 0, {}, false},
+    {"user32.dll", "LoadCursorA", Call::kLoadCursor, {}, 0, 0, {}, false},
+    {"user32.dll", "SetCursor", Call::kSetCursor, {}, 0, 0, {}, false},
+    {"kernel32.dll", "Sleep", Call::kSleep, {}, 0, 0, {}, false},
+    {"kernel32.dll", "CreateFileA", Call::kCreateFile, {}, 0, 0, {}, false},
+    {"kernel32.dll", "OpenProcess", Call::kOpenProcess, {}, 0, 0, {}, false},
     {"kernel32.dll",
      "WaitForSingleObject",
      Call::kWaitForSingleObject,
      {},
      0,
      0,
-     0,
+     {},
      false},
 };
 
@@ -263,7 +265,7 @@ void ArmHooksOf(ULONG_PTR base) {
   for (Hook& hook : g_hooks) {
     if (hook.armed || _stricmp(name, hook.module) != 0) continue;
     hook.address = base + hook.offset;
-    if (!ReadRemote(hook.address, &hook.original, 1) ||
+    if (!ReadRemote(hook.address, hook.original, sizeof hook.original) ||
         !PatchByte(hook.address, 0xCC)) {
       e2e::EventLine(kSource, "hook-failed")
           .Text("function", hook.function)
@@ -470,20 +472,30 @@ int RunJob(const char* job_path) {
     return 91;
   }
   e2e::EventLine(kSource, "run")
-      .Text("program", job.program)
-      .Text("cmdline", job.cmdline)
-      .Text("cwd", job.cwd)
+      .Utf8("program", job.program)
+      .Utf8("cmdline", job.cmdline)
+      .Utf8("cwd", job.cwd)
       .Hex("desktop", static_cast<unsigned long>(
                           reinterpret_cast<ULONG_PTR>(GetDesktopWindow())))
+      .Number("acp", static_cast<long long>(GetACP()))
       .Write();
 
-  STARTUPINFOA startup = {};
+  static wchar_t program[MAX_PATH];
+  static wchar_t cmdline[4096];
+  static wchar_t cwd[MAX_PATH];
+  if (MultiByteToWideChar(CP_UTF8, 0, job.program, -1, program, MAX_PATH) ==
+          0 ||
+      MultiByteToWideChar(CP_UTF8, 0, job.cmdline, -1, cmdline, 4096) == 0 ||
+      MultiByteToWideChar(CP_UTF8, 0, job.cwd, -1, cwd, MAX_PATH) == 0) {
+    e2e::EventLine(kSource, "bad-job").Utf8("path", job_path).Write();
+    return 90;
+  }
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessA(job.program, job.cmdline, nullptr, nullptr, FALSE,
+  if (!CreateProcessW(program, cmdline, nullptr, nullptr, FALSE,
                       DEBUG_ONLY_THIS_PROCESS, nullptr,
-                      job.cwd[0] != '\0' ? job.cwd : nullptr, &startup,
-                      &process)) {
+                      cwd[0] != L'\0' ? cwd : nullptr, &startup, &process)) {
     e2e::EventLine(kSource, "start-failed")
         .Number("error", static_cast<long long>(GetLastError()))
         .Write();
@@ -544,17 +556,29 @@ int RunJob(const char* job_path) {
                 OpenThread(THREAD_GET_CONTEXT | THREAD_SET_CONTEXT, FALSE,
                            event.dwThreadId);
             CONTEXT context = {};
-            context.ContextFlags = CONTEXT_CONTROL;
+            context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
             if (thread != nullptr && GetThreadContext(thread, &context)) {
               LogCall(hook, context.Esp);
-              // Run the real first instruction once, then put the
-              // breakpoint back.
-              PatchByte(hook.address, hook.original);
-              context.Eip = static_cast<DWORD>(hook.address);
-              context.EFlags |= 0x100;
+              const BYTE* first = hook.original;
+              if (first[0] == 0x8B && first[1] == 0xFF) {
+                // mov edi, edi: does nothing; the breakpoint stays, so
+                // that no other thread can pass the function unseen.
+                context.Eip = static_cast<DWORD>(hook.address + 2);
+              } else if (first[0] == 0x8D && first[1] == 0x4C &&
+                         first[2] == 0x24 && first[3] == 0x04) {
+                // lea ecx, [esp + 4], done here.
+                context.Ecx = context.Esp + 4;
+                context.Eip = static_cast<DWORD>(hook.address + 4);
+              } else {
+                // Run the real first instruction once, then put the
+                // breakpoint back.
+                PatchByte(hook.address, first[0]);
+                context.Eip = static_cast<DWORD>(hook.address);
+                context.EFlags |= 0x100;
+                stepping = i;
+                stepping_thread = event.dwThreadId;
+              }
               SetThreadContext(thread, &context);
-              stepping = i;
-              stepping_thread = event.dwThreadId;
             }
             if (thread != nullptr) CloseHandle(thread);
             break;
