@@ -105,9 +105,10 @@ bool IsAlreadyPatched(platform::Files& files, platform::FileHandle file,
 // Writes the records in order, each looked up through the file's current
 // section and entry tables, so that a value written by an earlier record can
 // steer a later one. Each record makes two positioned reads and one
-// positioned write, in that order. A lookup or write is allowed only within
-// `length`, so the file never grows. Records written before a stop stay
-// written. Shows no message.
+// positioned write, in that order; the writes before the check record's are
+// flushed to the disk before it is written. A lookup or write is allowed
+// only within `length`, so the file never grows. Records written before a
+// stop stay written. Shows no message.
 FileReport ApplyRecords(platform::Files& files, platform::FileHandle file,
                         const PatchDescription& description,
                         std::int32_t length);

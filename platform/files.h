@@ -37,6 +37,9 @@ class Files {
                              std::uint32_t size) = 0;
   virtual std::uint32_t Write(FileHandle file, const void* data,
                               std::uint32_t size) = 0;
+  // Makes the writes made so far durable (FlushFileBuffers, fsync), so that
+  // they are on the disk before any later write is. False when that fails.
+  virtual bool Flush(FileHandle file) = 0;
   virtual void Close(FileHandle file) = 0;
 
  protected:

@@ -163,6 +163,15 @@ std::uint32_t MemoryFiles::Write(FileHandle file, const void* data,
   return count;
 }
 
+bool MemoryFiles::Flush(FileHandle file) {
+  const bool fail = CountAndCheck(Operation::kFlush, nullptr);
+  Handle* handle = Open(file);
+  if (handle == nullptr) return false;
+  accesses_.push_back(
+      Access{handle->path, Operation::kFlush, handle->position, 0, 0});
+  return !fail;
+}
+
 void MemoryFiles::Close(FileHandle file) {
   // A failing close is counted like any call; the file is released all the
   // same, as the system releases a handle whatever CloseHandle reports.

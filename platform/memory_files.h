@@ -16,7 +16,15 @@ class MemoryFiles final : public Files {
  public:
   using Bytes = std::vector<unsigned char>;
 
-  enum class Operation { kOpen, kLength, kSetPosition, kRead, kWrite, kClose };
+  enum class Operation {
+    kOpen,
+    kLength,
+    kSetPosition,
+    kRead,
+    kWrite,
+    kClose,
+    kFlush
+  };
 
   // One call on an open file, as it reached the file (after any injected
   // failure was decided).
@@ -40,7 +48,8 @@ class MemoryFiles final : public Files {
   // Makes call number `number` (from 1, counted per operation over the life
   // of this object) of the operation fail. A failing read or write transfers
   // `transferred` bytes (really, so the position moves) and reports so; a
-  // failing open reports kFailed, a failing length -1.
+  // failing open reports kFailed, a failing length -1, a failing flush
+  // false.
   void FailCall(Operation operation, int number, std::uint32_t transferred = 0);
   int Calls(Operation operation) const;
 
@@ -57,6 +66,7 @@ class MemoryFiles final : public Files {
                      std::uint32_t size) override;
   std::uint32_t Write(FileHandle file, const void* data,
                       std::uint32_t size) override;
+  bool Flush(FileHandle file) override;
   void Close(FileHandle file) override;
 
  private:
@@ -75,7 +85,7 @@ class MemoryFiles final : public Files {
   std::map<FileHandle, Handle> handles_;
   FileHandle next_handle_ = 1;
   std::vector<Access> accesses_;
-  int calls_[6] = {};
+  int calls_[7] = {};
   std::map<int, std::pair<int, std::uint32_t>> failures_;  // by operation
   int bad_handle_calls_ = 0;
 

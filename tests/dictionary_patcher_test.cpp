@@ -322,6 +322,7 @@ TEST_F(DictionaryPatcherTest, FailedAccessInTheMiddleStopsWithWarning) {
       {"short read of record 2's entry table", Operation::kRead, 9, 3, 2},
       {"write of record 0", Operation::kWrite, 1, 0, 0},
       {"write of the check record", Operation::kWrite, 4, 0, 3},
+      {"flush before the check record", Operation::kFlush, 1, 0, 3},
   };
   const Bytes original = StandardDictionary().bytes();
   for (const Case& c : cases) {

@@ -361,7 +361,8 @@ Place PlaceOf(const std::vector<MemoryFiles::Access>& accesses,
 // out from where that call falls in a run without failures. A dictionary
 // file's calls are: its length; the already-patched test (three
 // positionings and three reads); then per record two positionings each
-// followed by a read, and a positioning followed by the write.
+// followed by a read, and a positioning followed by the write; the flush
+// before the check record's write.
 Outcome FileFailure(FileOperation operation, int number,
                     std::uint32_t transferred,
                     const std::vector<MemoryFiles::Access>& clean) {
@@ -410,6 +411,10 @@ Outcome FileFailure(FileOperation operation, int number,
     case FileOperation::kWrite:
       record = place.index;
       break;
+    case FileOperation::kFlush:
+      // Only before the check record's write.
+      record = kRecords.size() - 1;
+      break;
     default:
       break;
   }
@@ -436,6 +441,7 @@ TEST(FaultInjectionTest, EachFileOperationFailingInTurn) {
       {FileOperation::kSetPosition, 0}, {FileOperation::kRead, 0},
       {FileOperation::kRead, 2},        {FileOperation::kWrite, 0},
       {FileOperation::kWrite, 3},       {FileOperation::kClose, 0},
+      {FileOperation::kFlush, 0},
   };
   for (const Case& c : cases) {
     int number = 1;

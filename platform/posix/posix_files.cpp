@@ -154,6 +154,14 @@ class PosixFiles final : public Files {
     return Transferred(descriptor, result);
   }
 
+  bool Flush(FileHandle file) override {
+    int result;
+    do {
+      result = fsync(Descriptor(file));
+    } while (result < 0 && errno == EINTR);
+    return result == 0;
+  }
+
   void Close(FileHandle file) override { close(Descriptor(file)); }
 
  private:

@@ -91,6 +91,10 @@ class Win32Files final : public Files {
     return transferred;
   }
 
+  bool Flush(FileHandle file) override {
+    return FlushFileBuffers(ToHandle(file)) != 0;
+  }
+
   void Close(FileHandle file) override { CloseHandle(ToHandle(file)); }
 };
 

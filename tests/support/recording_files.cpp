@@ -73,6 +73,12 @@ std::uint32_t RecordingFiles::Write(platform::FileHandle file, const void* data,
   return inner_.Write(file, data, size);
 }
 
+bool RecordingFiles::Flush(platform::FileHandle file) {
+  if (open_.count(file) == 0) throw std::logic_error("flush of a closed file");
+  if (CountAndCheck(Operation::kFlush)) return false;
+  return inner_.Flush(file);
+}
+
 void RecordingFiles::Close(platform::FileHandle file) {
   const auto found = open_.find(file);
   if (found == open_.end()) throw std::logic_error("close of a closed file");

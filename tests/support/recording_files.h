@@ -14,7 +14,7 @@ namespace tavelon::fakes {
 
 class RecordingFiles final : public platform::Files {
  public:
-  enum class Operation { kSetPosition, kRead, kWrite };
+  enum class Operation { kSetPosition, kRead, kWrite, kFlush };
 
   struct OpenCall {
     std::string path;
@@ -54,6 +54,7 @@ class RecordingFiles final : public platform::Files {
                      std::uint32_t size) override;
   std::uint32_t Write(platform::FileHandle file, const void* data,
                       std::uint32_t size) override;
+  bool Flush(platform::FileHandle file) override;
   void Close(platform::FileHandle file) override;
 
   // Notes each file opened, by its path.
@@ -66,7 +67,7 @@ class RecordingFiles final : public platform::Files {
   platform::Files& inner_;
   std::vector<OpenCall> opens_;
   std::map<platform::FileHandle, std::string> open_;  // with their paths
-  int calls_[3] = {0, 0, 0};
+  int calls_[4] = {0, 0, 0, 0};
   bool fail_ = false;
   Operation fail_operation_ = Operation::kRead;
   int fail_number_ = 0;

@@ -8,7 +8,10 @@
 // whole set again: the next run leaves the bytes of one uninterrupted run
 // unless a record writes a table element that it or an earlier record reads
 // (the next run then follows the changed tables and writes elsewhere), or
-// the check record already finds its value in a file cut short.
+// the check record already finds its value in a file cut short. The first
+// holds whichever of the writes reached the disk; the second is examined
+// for the writes reaching it in order. The patcher flushes the others before
+// the check record's write, so that one is never on the disk without them.
 #pragma once
 
 #include <cstddef>
@@ -56,6 +59,7 @@ class OverlayFile final : public platform::Files {
                      std::uint32_t size) override;
   std::uint32_t Write(platform::FileHandle file, const void* data,
                       std::uint32_t size) override;
+  bool Flush(platform::FileHandle) override { return true; }
   void Close(platform::FileHandle file) override;
 
  private:
