@@ -42,7 +42,7 @@ class EventLine {
 
   // A text in the ANSI code page.
   EventLine& Text(const char* key, const char* value) {
-    static wchar_t wide[8192];
+    wchar_t wide[8192];
     if (value == nullptr ||
         MultiByteToWideChar(CP_ACP, 0, value, -1, wide, 8192) == 0) {
       wide[0] = L'\0';
@@ -51,7 +51,7 @@ class EventLine {
   }
 
   EventLine& Wide(const char* key, const wchar_t* value) {
-    static char utf8[16384];
+    char utf8[16384];
     if (value == nullptr ||
         WideCharToMultiByte(CP_UTF8, 0, value, -1, utf8, sizeof utf8, nullptr,
                             nullptr) == 0) {

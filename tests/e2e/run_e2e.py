@@ -297,9 +297,10 @@ def check_waited_for_product(check, scenario, run):
                "the translator's process was opened after the close request")
     check.that(waits[0].ms >= sends[0].ms, "the wait came before the close")
     # The bound counts from the return of the close request, which the
-    # translator answers at once: the wait ends 30 s after it at the latest.
+    # translator answers at once (the debugger's stops make that take a
+    # moment on a busy machine): the wait ends 30 s after it at the latest.
     end = waits[0].ms - sends[0].ms + int(waits[0]["ms"])
-    check.between(end, 29_500, 31_000,
+    check.between(end, 29_500, 33_000,
                   "ms from the close request to the end of the wait's bound")
     ended = [e for e in run.of("product", "exit")
              if e.pid == scenario.product.pid]
