@@ -380,9 +380,9 @@ class TavpatchCheckTest : public TavpatchTest {
   void ExpectAgreement(const FolderCheck& check, platform::Files& files) {
     std::map<std::string, Bytes> expected;
     for (const LanguageCheck& language : check.languages) {
-      if (language.writes.empty()) continue;
+      if (language.dry_run.writes.empty()) continue;
       Bytes bytes = test_support::ReadBytes(SystemPath(language.path));
-      for (const OverlayFile::Written& write : language.writes) {
+      for (const OverlayFile::Written& write : language.dry_run.writes) {
         std::copy(write.bytes.begin(), write.bytes.end(),
                   bytes.begin() + static_cast<std::ptrdiff_t>(write.position));
       }
@@ -653,8 +653,8 @@ TEST_F(TavpatchCheckTest, TakesTheDataFolderItselfToo) {
     for (std::size_t i = 0; i < check.languages.size(); ++i) {
       EXPECT_EQ(check.languages[i].outcome,
                 from_installation.languages[i].outcome);
-      EXPECT_EQ(check.languages[i].writes.size(),
-                from_installation.languages[i].writes.size());
+      EXPECT_EQ(check.languages[i].dry_run.writes.size(),
+                from_installation.languages[i].dry_run.writes.size());
     }
     EXPECT_EQ(check.languages[3].outcome, LanguageOutcome::kAllApplied);
     EXPECT_EQ(check.languages[8].outcome, LanguageOutcome::kStopped);

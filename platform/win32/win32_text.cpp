@@ -78,8 +78,6 @@ bool EndsWithBackslashInCodePage(const char* text, unsigned int code_page) {
   return EndsWith(text, CodePageLeadByte{code_page});
 }
 
-}  // namespace win32
-namespace win32 {
 namespace {
 
 // Wide paths are taken in buffers of this many characters.

@@ -4,6 +4,10 @@
 
 namespace tavelon::tavpatch {
 
+namespace {
+
+// The whole content of an open file of the given length, read from its
+// start. False when a positioning or read fails or the file ends early.
 bool ReadWhole(platform::Files& files, platform::FileHandle file,
                std::int32_t length, std::vector<unsigned char>* bytes) {
   constexpr std::uint32_t kChunk = 1 << 20;
@@ -20,6 +24,8 @@ bool ReadWhole(platform::Files& files, platform::FileHandle file,
   }
   return true;
 }
+
+}  // namespace
 
 bool ReadFileContent(platform::Files& files, const char* path,
                      std::vector<unsigned char>* bytes) {

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <memory>
-#include <utility>
 
 #include "platform/path_text.h"
 #include "platform/text.h"
@@ -61,7 +60,7 @@ bool FindDataFolder(Files& files, const char* folder,
 LanguageCheck CheckLanguage(Files& files, const char* data_folder,
                             const char* code,
                             const patch::PatchDescription& description) {
-  LanguageCheck check{code, "", LanguageOutcome::kNotPresent, {}, {}, {}};
+  LanguageCheck check{code, "", LanguageOutcome::kNotPresent, {}};
   patch::DictionaryFile dictionary;
   patch::OpenDictionaryFile(files, data_folder, code, &dictionary);
   check.path = dictionary.path;
@@ -71,12 +70,9 @@ LanguageCheck CheckLanguage(Files& files, const char* data_folder,
     return check;
   }
 
-  DryRun run = DryRunDictionary(files, dictionary.file, description);
+  check.dry_run = DryRunDictionary(files, dictionary.file, description);
   files.Close(dictionary.file);
-  check.report = run.report;
-  check.writes = std::move(run.writes);
-  check.healing = run.healing;
-  switch (check.report.outcome) {
+  switch (check.dry_run.report.outcome) {
     case patch::FileOutcome::kAlreadyPatched:
       check.outcome = LanguageOutcome::kAlreadyPatched;
       break;
@@ -96,7 +92,7 @@ LanguageCheck CheckLanguage(Files& files, const char* data_folder,
 bool IsProblem(const LanguageCheck& language) {
   return language.outcome == LanguageOutcome::kUnwritable ||
          language.outcome == LanguageOutcome::kStopped ||
-         language.healing.verdict != Healing::Verdict::kHeals;
+         language.dry_run.healing.verdict != Healing::Verdict::kHeals;
 }
 
 FolderCheck CheckFolder(Files& files, const char* description_path,
@@ -121,7 +117,7 @@ FolderCheck CheckFolder(Files& files, const char* description_path,
     if (!patch::HasDictionaryFile(code)) continue;
     if (description->count == 0) {
       // Without records the updater opens no dictionary file.
-      LanguageCheck language{code, "", LanguageOutcome::kNotOpened, {}, {}, {}};
+      LanguageCheck language{code, "", LanguageOutcome::kNotOpened, {}};
       char path[patch::kPathBufferSize];
       if (patch::MakeDictionaryPath(data_folder, code, path)) {
         language.path = path;

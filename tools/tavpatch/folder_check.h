@@ -29,11 +29,10 @@ struct LanguageCheck {
   // its warning, or the first one it tries.
   std::string path;
   LanguageOutcome outcome;
-  patch::FileReport report;  // for kAlreadyPatched, kAllApplied, kStopped
-  // For kAllApplied and kStopped: the bytes the updater would write, in
-  // order, and whether an update of the file cut short would heal.
-  std::vector<OverlayFile::Written> writes;
-  Healing healing;
+  // For kAlreadyPatched, kAllApplied and kStopped: the report, the bytes
+  // the updater would write in order, and whether an update of the file cut
+  // short would heal.
+  DryRun dry_run;
 };
 
 struct FolderCheck {

@@ -216,7 +216,7 @@ std::string OutcomeText(const LanguageCheck& language) {
     case LanguageOutcome::kStopped:
       break;
   }
-  const patch::FileReport& report = language.report;
+  const patch::FileReport& report = language.dry_run.report;
   const std::string bound =
       report.length >= 4 ? "0.." + std::to_string(report.length - 4) : "none";
   return "stopped record " + std::to_string(report.record) + " " +
@@ -294,7 +294,8 @@ int Check(const Arguments& arguments, std::ostream& out,
         << DisplayPath(language.path) << '\n';
     if (language.outcome == LanguageOutcome::kAllApplied ||
         language.outcome == LanguageOutcome::kStopped) {
-      out << language.code << ' ' << HealingText(language.healing) << '\n';
+      out << language.code << ' ' << HealingText(language.dry_run.healing)
+          << '\n';
     }
     if (IsProblem(language)) ++problems;
   }
