@@ -200,14 +200,15 @@ FileReport PatchDictionaryFile(Files& files, FileHandle file,
 }
 
 PatchResult PatchDictionaries(Files& files, platform::MessageBoxes& boxes,
-                              const char* installation_folder) {
+                              const char* installation_folder,
+                              const ReleasedDescription* released) {
   char data_folder[kPathBufferSize];
   // A data folder beyond 255 characters holds no file this program can name.
   const bool have_data_folder =
       MakeDataFolder(installation_folder, data_folder);
 
   PatchDescription description;
-  if (!ReadPatchDescription(files, &description)) {
+  if (!ReadPatchDescription(files, &description, released)) {
     return kDescriptionUnreadable;
   }
 

@@ -125,9 +125,12 @@ FileReport PatchDictionaryFile(platform::Files& files,
 // exists but cannot be opened for writing gets kCannotOpenText; both are
 // captioned with the file's path. Missing files are passed over in silence.
 // installation_folder: the product's folder, normally with a trailing
-// backslash (one is added if missing).
+// backslash (one is added if missing). With `released`, only the update
+// description released with the program is used: any other counts as
+// unreadable.
 PatchResult PatchDictionaries(platform::Files& files,
                               platform::MessageBoxes& boxes,
-                              const char* installation_folder);
+                              const char* installation_folder,
+                              const ReleasedDescription* released = nullptr);
 
 }  // namespace tavelon::patch

@@ -16,10 +16,9 @@ std::int16_t DecodeInt16(const unsigned char* bytes) {
 
 }  // namespace
 
-DescriptionStatus ReadPatchDescriptionFile(platform::Files& files,
-                                           const char* path,
-                                           PatchDescription* description,
-                                           std::int32_t* length) {
+DescriptionStatus ReadPatchDescriptionFile(
+    platform::Files& files, const char* path, PatchDescription* description,
+    std::int32_t* length, const ReleasedDescription* released) {
   *length = 0;
   platform::FileHandle file = 0;
   if (files.OpenExisting(path, platform::FileAccess::kRead, &file) !=
@@ -43,6 +42,13 @@ DescriptionStatus ReadPatchDescriptionFile(platform::Files& files,
     status = DescriptionStatus::kShortRead;
   } else if (std::memcmp(content, kHeaderText, kHeaderTextLength) != 0) {
     status = DescriptionStatus::kBadHeader;
+  } else if (released != nullptr) {
+    platform::Sha256Digest digest;
+    if (!platform::DigestOf(released->sha256, content,
+                            static_cast<std::uint32_t>(*length), &digest) ||
+        !platform::SameDigest(digest, released->digest)) {
+      status = DescriptionStatus::kNotReleased;
+    }
   }
   if (status != DescriptionStatus::kValid) {
     files.Close(file);
@@ -62,11 +68,12 @@ DescriptionStatus ReadPatchDescriptionFile(platform::Files& files,
   return DescriptionStatus::kValid;
 }
 
-bool ReadPatchDescription(platform::Files& files,
-                          PatchDescription* description) {
+bool ReadPatchDescription(platform::Files& files, PatchDescription* description,
+                          const ReleasedDescription* released) {
   std::int32_t length = 0;
   return ReadPatchDescriptionFile(files, kPatchDescriptionName, description,
-                                  &length) == DescriptionStatus::kValid;
+                                  &length,
+                                  released) == DescriptionStatus::kValid;
 }
 
 }  // namespace tavelon::patch

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "platform/digest.h"
 #include "platform/files.h"
 
 namespace tavelon::patch {
@@ -34,24 +35,33 @@ struct PatchDescription {
 // that the file breaks, in the order in which the rules are tested.
 enum class DescriptionStatus {
   kValid,
-  kCannotOpen,  // missing, or cannot be opened for reading
-  kBadLength,   // not 30 + 8 N bytes long, or the length cannot be determined
-  kTooLong,     // longer than kMaxDescriptionLength (more than 621 records)
-  kShortRead,   // the one read delivered fewer bytes than the length
-  kBadHeader,   // the first 27 bytes are not the header text
+  kCannotOpen,   // missing, or cannot be opened for reading
+  kBadLength,    // not 30 + 8 N bytes long, or the length cannot be determined
+  kTooLong,      // longer than kMaxDescriptionLength (more than 621 records)
+  kShortRead,    // the one read delivered fewer bytes than the length
+  kBadHeader,    // the first 27 bytes are not the header text
+  kNotReleased,  // valid, but not the bytes the program was released with
+};
+
+// The SHA-256 digest that the bytes of a bound program's update description
+// must have.
+struct ReleasedDescription {
+  platform::Sha256& sha256;
+  const platform::Sha256Digest& digest;
 };
 
 // Opens, reads and validates the update description at `path`. When valid,
 // the file stays open in description->file and the caller closes it;
 // otherwise nothing is left open. *length is the length measured (-1 when
-// unknown, 0 when the file could not be opened). Never shows a message.
-DescriptionStatus ReadPatchDescriptionFile(platform::Files& files,
-                                           const char* path,
-                                           PatchDescription* description,
-                                           std::int32_t* length);
+// unknown, 0 when the file could not be opened). With `released`, a valid
+// file must also be that very file: the digest is taken of the bytes read,
+// the file being read whole in one read. Never shows a message.
+DescriptionStatus ReadPatchDescriptionFile(
+    platform::Files& files, const char* path, PatchDescription* description,
+    std::int32_t* length, const ReleasedDescription* released = nullptr);
 
 // Reads "info.tmp" from the current directory as above; true when valid.
-bool ReadPatchDescription(platform::Files& files,
-                          PatchDescription* description);
+bool ReadPatchDescription(platform::Files& files, PatchDescription* description,
+                          const ReleasedDescription* released = nullptr);
 
 }  // namespace tavelon::patch

@@ -12,6 +12,9 @@ using FileHandle = std::intptr_t;
 enum class FileAccess {
   kRead,       // read-only
   kReadWrite,  // reading and writing
+  // Read-only, sharing only reading: while it is open nobody can write,
+  // rename or delete the file, so what was read stays what is there.
+  kReadLocked,
 };
 
 enum class OpenStatus {
@@ -21,7 +24,8 @@ enum class OpenStatus {
 };
 
 // Files are always opened as existing files (never created or truncated),
-// in binary mode, sharing read and write with other processes.
+// in binary mode, sharing read and write with other processes unless the
+// access says otherwise.
 class Files {
  public:
   virtual OpenStatus OpenExisting(const char* path, FileAccess access,

@@ -1,8 +1,9 @@
 // The operating system's implementations of the platform interfaces, one
 // instance of each for the life of the process. The POSIX build has files
-// only.
+// and digests only.
 #pragma once
 
+#include "platform/digest.h"
 #include "platform/files.h"
 
 #if defined(_WIN32)
@@ -15,6 +16,7 @@
 namespace tavelon::platform {
 
 Files& SystemFiles();
+Sha256& SystemSha256();
 
 #if defined(_WIN32)
 MessageBoxes& SystemMessageBoxes();

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -133,6 +134,65 @@ TEST_F(FilesTest, SharesReadingAndWriting) {
             OpenStatus::kOpened);
   files_.Close(second);
   files_.Close(first);
+}
+
+#if defined(_WIN32)
+// A file opened locked can still be read by others, but not written,
+// renamed or deleted until it is closed.
+TEST_F(FilesTest, ALockedFileStaysAsItIsWhileOpen) {
+  const std::string path = Write("MSpchapi.exe", {1, 2, 3, 4});
+  const std::string renamed = folder_.PathOf("other.exe");
+  FileHandle locked = 0;
+  ASSERT_EQ(files_.OpenExisting(path.c_str(), FileAccess::kReadLocked, &locked),
+            OpenStatus::kOpened);
+  FileHandle other = 0;
+  EXPECT_EQ(files_.OpenExisting(path.c_str(), FileAccess::kReadWrite, &other),
+            OpenStatus::kFailed);
+  EXPECT_FALSE(MoveFileA(path.c_str(), renamed.c_str()));
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_SHARING_VIOLATION));
+  EXPECT_FALSE(DeleteFileA(path.c_str()));
+  ASSERT_EQ(files_.OpenExisting(path.c_str(), FileAccess::kRead, &other),
+            OpenStatus::kOpened);
+  files_.Close(other);
+  files_.Close(locked);
+  EXPECT_TRUE(MoveFileA(path.c_str(), renamed.c_str()));
+}
+#endif
+
+// The system's SHA-256 (CryptoAPI, OpenSSL) gives the standard digests,
+// also of content added in pieces.
+TEST(Sha256Test, StandardDigests) {
+  const std::string million(1000000, 'a');
+  struct {
+    std::string text;
+    std::uint32_t piece;
+    const char* hex;
+  } const cases[] = {
+      {"", 1,
+       "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855"},
+      {"abc", 3,
+       "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad"},
+      {million, 16384,
+       "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0"},
+  };
+  Sha256& sha256 = SystemSha256();
+  for (const auto& c : cases) {
+    ASSERT_TRUE(sha256.Begin());
+    for (std::size_t at = 0; at < c.text.size(); at += c.piece) {
+      const std::size_t size =
+          std::min<std::size_t>(c.piece, c.text.size() - at);
+      ASSERT_TRUE(
+          sha256.Add(c.text.data() + at, static_cast<std::uint32_t>(size)));
+    }
+    Sha256Digest digest;
+    ASSERT_TRUE(sha256.Finish(&digest));
+    std::string hex;
+    for (unsigned char byte : digest.bytes) {
+      hex += "0123456789abcdef"[byte >> 4];
+      hex += "0123456789abcdef"[byte & 15];
+    }
+    EXPECT_EQ(hex, c.hex) << c.text.substr(0, 8);
+  }
 }
 
 // Paths are written with backslashes, and names are found whatever their

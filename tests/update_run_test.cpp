@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "platform/system.h"
@@ -74,8 +75,10 @@ class UpdateRunTest : public ::testing::Test {
 
   int Run(const std::filesystem::path& current_directory) {
     test_support::CurrentDirectoryGuard guard(current_directory);
-    const RunPlatform system{process_, registry_, files_,   boxes_,
-                             windows_, shell_,    sleeper_, CountPause};
+    const RunPlatform system{
+        process_,   registry_, files_,   boxes_,
+        windows_,   shell_,    sleeper_, platform::SystemSha256(),
+        CountPause, binding_};
     return RunUpdate(system);
   }
   int RunFromUpdateFolder() { return Run(folder_.path() / "upd"); }
@@ -99,6 +102,7 @@ class UpdateRunTest : public ::testing::Test {
   fakes::FakeWindows windows_{clock_};
   fakes::FakeShell shell_{clock_};
   fakes::FakeSleeper sleeper_{clock_};
+  ReleaseBinding binding_ = kUnbound;
 };
 
 TEST_F(UpdateRunTest, RefusesAnEmptyArgumentBeforeDoingAnything) {
@@ -174,7 +178,7 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
     };
     if (starts("registry query")) return "lookup";
     if (starts("registry set")) return "option";
-    if (starts("open file")) return "patching";
+    if (starts("open file") || starts("close file")) return "patching";
     if (starts("start MS") || starts("start Mstts") || starts("sleep") ||
         starts("find #32770")) {
       return "installers";
@@ -298,9 +302,9 @@ TEST_F(UpdateRunTest, TheArgumentsFirstCharacterChoosesTheVoice) {
 }
 
 // An elevated update has the desktop's shell start the product, so that it
-// runs with the user's own rights; the update starts it itself only when
-// that fails or when it is not elevated. The installers need the rights:
-// the update always starts them itself.
+// runs with the user's own rights, and starts nothing when that fails; the
+// update starts it itself only when it is not elevated. The installers need
+// the rights: the update always starts them itself.
 TEST_F(UpdateRunTest, RestartsTheProductFromTheDesktopWhenElevated) {
   struct {
     bool elevated;
@@ -308,7 +312,7 @@ TEST_F(UpdateRunTest, RestartsTheProductFromTheDesktopWhenElevated) {
     std::vector<bool> product_starts_from_desktop;
   } const cases[] = {
       {true, true, {true}},
-      {true, false, {true, false}},
+      {true, false, {true}},
       {false, true, {false}},
   };
   for (const auto& c : cases) {
@@ -331,6 +335,116 @@ TEST_F(UpdateRunTest, RestartsTheProductFromTheDesktopWhenElevated) {
     }
     EXPECT_EQ(c.product_starts_from_desktop, from_desktop);
     EXPECT_EQ(3u + from_desktop.size() - 1, shell_.starts.size());
+  }
+}
+
+// A bound program uses exactly the files released with it: another or a
+// missing info.tmp writes no dictionary (exit 2), another or a missing
+// installer is not started (exit 3), and the box names the first file
+// refused. A file that the release did not ship is never used, and not
+// refused either. The installers are checked, and held so that nobody can
+// change them, from before the first start until each has been started.
+TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
+  struct {
+    const char* what;
+    std::vector<std::string> changed;
+    const char* removed;
+    bool ships_info, ships_installers;
+    int exit_code;
+    const char* refused;  // named in the box; nullptr: the completion box
+    std::size_t started;  // of MSpchapi.exe and Msttsm22.exe, in that order
+    bool patched;
+  } const cases[] = {
+      // clang-format off
+      {"the released files", {}, "", true, true, 0, nullptr, 2, true},
+      {"another info.tmp", {"info.tmp"}, "", true, true, 2, "info.tmp", 2,
+       false},
+      {"no info.tmp", {}, "info.tmp", true, true, 2, "info.tmp", 2, false},
+      {"another speech installer", {"MSpchapi.exe"}, "", true, true, 3,
+       "MSpchapi.exe", 0, true},
+      {"no voice installer", {}, "Msttsm22.exe", true, true, 3, "Msttsm22.exe",
+       1, true},
+      {"another info.tmp and voice installer", {"info.tmp", "Msttsm22.exe"},
+       "", true, true, 2, "info.tmp", 1, false},
+      {"the other voice changed", {"Msttsf22.exe"}, "", true, true, 0, nullptr,
+       2, true},
+      {"installers not shipped", {"MSpchapi.exe"}, "", true, false, 0, nullptr,
+       0, true},
+      {"info.tmp not shipped", {"info.tmp"}, "", false, true, 0, nullptr, 2,
+       false},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteDictionaryAndInfo();
+    const Bytes before = test_support::ReadBytes(dictionary_);
+    platform::Sha256Digest digests[4];
+    const char* names[4] = {"info.tmp", "MSpchapi.exe", "Msttsm22.exe",
+                            "Msttsf22.exe"};
+    for (int i = 0; i < 4; ++i) {
+      const std::filesystem::path file = folder_.path() / "upd" / names[i];
+      if (i > 0) test_support::WriteBytes(file, Bytes(20000, 'M'));
+      const Bytes bytes = test_support::ReadBytes(file);
+      ASSERT_TRUE(platform::DigestOf(platform::SystemSha256(), bytes.data(),
+                                     static_cast<std::uint32_t>(bytes.size()),
+                                     &digests[i]));
+    }
+    for (const std::string& name : c.changed) {
+      test_support::WriteBytes(
+          folder_.path() / "upd" / name,
+          name == "info.tmp" ? test_support::DescriptionBytes({{0, 0, 0xBAD}})
+                             : Bytes(20000, 'X'));
+    }
+    if (*c.removed != '\0') {
+      std::filesystem::remove(folder_.path() / "upd" / c.removed);
+    }
+    binding_ = {true, c.ships_info ? &digests[0] : nullptr,
+                c.ships_installers ? &digests[1] : nullptr,
+                c.ships_installers ? &digests[2] : nullptr,
+                c.ships_installers ? &digests[3] : nullptr};
+    boxes_.boxes.clear();
+    shell_.starts.clear();
+    clock_.journal.clear();
+    files_.journal = &clock_.journal;
+    shell_.results[install_ + "tavelon.exe"] = 42;
+
+    EXPECT_EQ(c.exit_code, RunFromUpdateFolder());
+    ASSERT_EQ(1u, boxes_.boxes.size());
+    if (c.refused == nullptr) {
+      EXPECT_EQ(kCompletedFlags, boxes_.boxes[0].flags);
+    } else {
+      EXPECT_EQ(std::string("Update failed - ") + c.refused +
+                    " is not the file released with this update\nPlease "
+                    "download the update again and run it from its own folder",
+                boxes_.boxes[0].text);
+      EXPECT_EQ("Tavelon Setup", boxes_.boxes[0].caption);
+      EXPECT_EQ(kUnreadableFlags, boxes_.boxes[0].flags);
+    }
+    std::vector<std::string> started;
+    for (const auto& start : shell_.starts) {
+      started.push_back(start.file.substr(start.file.rfind('\\') + 1));
+    }
+    std::vector<std::string> expected = {"MSpchapi.exe", "Msttsm22.exe"};
+    expected.resize(c.started);
+    expected.push_back("tavelon.exe");  // started after OK in every case
+    EXPECT_EQ(expected, started);
+    EXPECT_EQ(c.patched, test_support::ReadBytes(dictionary_) != before);
+    EXPECT_EQ(0u, files_.StillOpen());
+    for (const auto& open : files_.opens()) {
+      if (open.path.find(".exe") != std::string::npos) {
+        EXPECT_EQ(platform::FileAccess::kReadLocked, open.access) << open.path;
+      }
+    }
+    if (c.started == 2) {
+      const auto at = [this](const std::string& line) {
+        const auto& journal = clock_.journal;
+        return std::find(journal.begin(), journal.end(), line) -
+               journal.begin();
+      };
+      const std::string voice = update_ + "Msttsm22.exe";
+      EXPECT_LT(at("open file " + voice), at("start MSpchapi.exe"));
+      EXPECT_LT(at("start Msttsm22.exe"), at("close file " + voice));
+    }
   }
 }
 

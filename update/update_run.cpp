@@ -58,12 +58,34 @@ void CloseRunningProduct(platform::Windows& windows, platform::Sleeper& clock,
 
 void StartProduct(platform::Shell& shell, const char* product_path,
                   const char* installation_folder) {
-  if (shell.IsElevated() &&
-      shell.OpenFromDesktop(product_path, installation_folder)) {
+  if (shell.IsElevated()) {
+    // The product's folder comes from a registry entry that any program of
+    // the user can change: what lies there never runs elevated.
+    shell.OpenFromDesktop(product_path, installation_folder);
     return;
   }
   shell.Open(product_path, installation_folder);
 }
+
+namespace {
+
+// The boxes that say that the update failed stay above other windows.
+constexpr std::uint32_t kFailureFlags =
+    platform::kMbOk | platform::kMbIconWarning | platform::kMbSetForeground |
+    platform::kMbTopmost;
+
+// "Update failed - NAME is not the file released with this update" and
+// what to do about it.
+void ShowNotReleased(platform::MessageBoxes& boxes, const char* name) {
+  char text[sizeof kNotReleasedBefore + kFolderBufferSize +
+            sizeof kNotReleasedAfter];
+  platform::CopyToPath(text, sizeof text, kNotReleasedBefore);
+  platform::AppendToPath(text, sizeof text, name);
+  platform::AppendToPath(text, sizeof text, kNotReleasedAfter);
+  boxes.Show(text, kCaption, kFailureFlags);
+}
+
+}  // namespace
 
 int RunUpdate(const RunPlatform& system) {
   const char* argument = ArgumentFromCommandLine(system.process.CommandLine());
@@ -92,19 +114,37 @@ int RunUpdate(const RunPlatform& system) {
   CloseRunningProduct(system.windows, system.sleeper, system.pause_after_close);
 
   settings::UpdateOptions(system.registry);
-  const patch::PatchResult patched =
-      patch::PatchDictionaries(system.files, system.boxes, installation_folder);
+  // A bound program reads only the update description it was released
+  // with, and none when its release shipped none.
+  const ReleaseBinding& binding = system.binding;
+  patch::PatchResult patched = patch::kNoDictionaryPatched;
+  if (!binding.bound) {
+    patched = patch::PatchDictionaries(system.files, system.boxes,
+                                       installation_folder);
+  } else if (binding.info != nullptr) {
+    const patch::ReleasedDescription description{system.sha256, *binding.info};
+    patched = patch::PatchDictionaries(system.files, system.boxes,
+                                       installation_folder, &description);
+  }
 
   system.windows.ShowArrowCursor();
 
-  RunSpeechInstallers(system.shell, system.windows, system.sleeper,
-                      update_folder, male_voice);
+  const ReleasedInstallers installers{
+      system.files, system.sha256, binding.speech_interface,
+      male_voice ? binding.male_voice : binding.female_voice};
+  const char* refused_installer = RunSpeechInstallers(
+      system.shell, system.windows, system.sleeper, update_folder, male_voice,
+      binding.bound ? &installers : nullptr);
 
   int exit_code = kExitCompleted;
-  if (patched == patch::kDescriptionUnreadable) {
-    system.boxes.Show(kUnreadableMessage, kCaption,
-                      platform::kMbOk | platform::kMbIconWarning |
-                          platform::kMbSetForeground | platform::kMbTopmost);
+  if (patched == patch::kDescriptionUnreadable && binding.bound) {
+    ShowNotReleased(system.boxes, patch::kPatchDescriptionName);
+    exit_code = kExitUpdateUnreadable;
+  } else if (refused_installer != nullptr) {
+    ShowNotReleased(system.boxes, refused_installer);
+    exit_code = kExitInstallerRefused;
+  } else if (patched == patch::kDescriptionUnreadable) {
+    system.boxes.Show(kUnreadableMessage, kCaption, kFailureFlags);
     exit_code = kExitUpdateUnreadable;
   } else {
     system.boxes.Show(kCompletedMessage, kCaption,

@@ -3,19 +3,25 @@
 #pragma once
 
 #include "platform/desktop.h"
+#include "platform/digest.h"
 #include "platform/files.h"
 #include "platform/message_boxes.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "update/installation_lookup.h"
+#include "update/release_binding.h"
 
 namespace tavelon::update {
 
 // The process exit codes.
 enum ExitCode : int {
-  kExitCompleted = 0,         // ran to the end; the update information was read
-  kExitStopped = 1,           // stopped before changing anything
-  kExitUpdateUnreadable = 2,  // ran to the end but could not read info.tmp
+  kExitCompleted = 0,  // ran to the end; the update information was read
+  kExitStopped = 1,    // stopped before changing anything
+  // Ran to the end, but no dictionary was written: info.tmp could not be
+  // read, or was not the one released with the program.
+  kExitUpdateUnreadable = 2,
+  // Ran to the end, but an installer was not the one released: not started.
+  kExitInstallerRefused = 3,
 };
 
 inline constexpr char kArgumentError[] = "Error in argument!";
@@ -24,6 +30,11 @@ inline constexpr char kCompletedMessage[] =
 inline constexpr char kUnreadableMessage[] =
     "Update failed - Could not read the update information file info.tmp\n"
     "Please run the update from its own folder and try again";
+// Shown with the name of the first file refused by a bound program.
+inline constexpr char kNotReleasedBefore[] = "Update failed - ";
+inline constexpr char kNotReleasedAfter[] =
+    " is not the file released with this update\n"
+    "Please download the update again and run it from its own folder";
 inline constexpr char kProductWindowClass[] = "Tavelon";
 inline constexpr char kProductWindowTitle[] = "Tavelon";
 inline constexpr char kProductProgram[] = "tavelon.exe";
@@ -42,8 +53,12 @@ struct RunPlatform {
   platform::Windows& windows;
   platform::Shell& shell;
   platform::Sleeper& sleeper;
+  platform::Sha256& sha256;
   // Gives the closing product time to let go of its files.
   void (*pause_after_close)();
+  // What the release vouches for; a program built without digests by
+  // default.
+  const ReleaseBinding& binding = kUnbound;
 };
 
 // Runs the update and returns the process exit code.
@@ -60,10 +75,10 @@ void ProcessorBoundPause();
 void CloseRunningProduct(platform::Windows& windows, platform::Sleeper& clock,
                          void (*pause_after_close)());
 
-// Starts the updated product. An elevated update asks the desktop's shell to
-// start it, so that the product runs with the user's own rights, not the
-// update's; when that cannot be done, and when not elevated, the update
-// starts it itself.
+// Starts the updated product, never with the update's own rights: an
+// elevated update asks the desktop's shell to start it, so that the product
+// runs with the user's rights, and starts nothing when that cannot be done;
+// an update that is not elevated starts it itself.
 void StartProduct(platform::Shell& shell, const char* product_path,
                   const char* installation_folder);
 

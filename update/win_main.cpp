@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "platform/system.h"
+#include "update/release_digests.h"
 #include "update/update_run.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -13,10 +14,16 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // runtime's lpCmdLine keeps leading blanks and may drop bytes of 0x80 and
   // above after the program's name.
   const tavelon::update::RunPlatform system{
-      platform::SystemProcess(), platform::SystemRegistry(),
-      platform::SystemFiles(),   platform::SystemMessageBoxes(),
-      platform::SystemWindows(), platform::SystemShell(),
-      platform::SystemSleeper(), tavelon::update::ProcessorBoundPause,
+      platform::SystemProcess(),
+      platform::SystemRegistry(),
+      platform::SystemFiles(),
+      platform::SystemMessageBoxes(),
+      platform::SystemWindows(),
+      platform::SystemShell(),
+      platform::SystemSleeper(),
+      platform::SystemSha256(),
+      tavelon::update::ProcessorBoundPause,
+      tavelon::update::release::kBinding,
   };
   return tavelon::update::RunUpdate(system);
 }

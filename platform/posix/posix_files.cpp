@@ -74,7 +74,8 @@ bool FindNameIgnoringCase(char (&path)[kMaxPath]) {
 }
 
 int OpenFlags(FileAccess access) {
-  return (access == FileAccess::kRead ? O_RDONLY : O_RDWR) | O_CLOEXEC;
+  // POSIX has no sharing modes: a locked file is opened read-only.
+  return (access == FileAccess::kReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
 }
 
 class PosixFiles final : public Files {

@@ -34,12 +34,15 @@ class Win32Files final : public Files {
  public:
   OpenStatus OpenExisting(const char* path, FileAccess access,
                           FileHandle* file) override {
-    const DWORD desired = access == FileAccess::kRead
-                              ? GENERIC_READ
-                              : GENERIC_READ | GENERIC_WRITE;
+    const DWORD desired = access == FileAccess::kReadWrite
+                              ? GENERIC_READ | GENERIC_WRITE
+                              : GENERIC_READ;
+    const DWORD sharing = access == FileAccess::kReadLocked
+                              ? FILE_SHARE_READ
+                              : FILE_SHARE_READ | FILE_SHARE_WRITE;
     const HANDLE handle =
-        CreateFileA(path, desired, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileA(path, desired, sharing, nullptr, OPEN_EXISTING,
+                    FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       return FileCannotExist(GetLastError()) ? OpenStatus::kNotFound
                                              : OpenStatus::kFailed;

@@ -82,6 +82,7 @@ bool RecordingFiles::Flush(platform::FileHandle file) {
 void RecordingFiles::Close(platform::FileHandle file) {
   const auto found = open_.find(file);
   if (found == open_.end()) throw std::logic_error("close of a closed file");
+  Note(journal, "close file " + found->second);
   open_.erase(found);
   inner_.Close(file);
 }

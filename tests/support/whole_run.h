@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/memory_files.h"
+#include "platform/system.h"
 #include "tests/support/box_recorder.h"
 #include "tests/support/fake_desktop.h"
 #include "tests/support/fake_registry.h"
@@ -65,7 +66,9 @@ class WholeRun {
         other_windows != nullptr ? *other_windows : windows,
         other_shell != nullptr ? *other_shell : shell,
         sleeper,
-        CountWholeRunPause};
+        platform::SystemSha256(),
+        CountWholeRunPause,
+        binding};
     whole_run_pauses = 0;
     return update::RunUpdate(system);
   }
@@ -90,6 +93,7 @@ class WholeRun {
   fakes::FakeWindows windows{clock};
   fakes::FakeShell shell{clock};
   fakes::FakeSleeper sleeper{clock};
+  update::ReleaseBinding binding = update::kUnbound;
 };
 
 }  // namespace tavelon::test_support

@@ -183,6 +183,7 @@ std::string InvalidLine(patch::DescriptionStatus status, std::int32_t length,
       return "invalid header: the first " +
              std::to_string(patch::kHeaderTextLength) + " bytes are not \"" +
              patch::kHeaderText + "\"";
+    case DescriptionStatus::kNotReleased:  // only a bound updater asks
     case DescriptionStatus::kValid:
       break;
   }
