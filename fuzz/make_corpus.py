@@ -79,6 +79,20 @@ def patch_seeds():
     dic = dictionary()
     dic[200:204] = struct.pack("<i", 99)  # item 99: its value is byte 100..
     seeds["steering"] = pair(0, steer, dic)
+    # The third record points the check record's entry element (228) at the
+    # item whose value the first record set to the check value: a file cut
+    # short with writes 0 and 2 on the disk but not 1 passes the check test.
+    # Bits 0 and 2 of bytes 2 and 3 choose that combination.
+    check = 0xC0FFEE00
+    dic = dictionary()
+    dic[256:260] = struct.pack("<i", 227)  # section 2, entry 4: item 227
+    seeds["check_lookup_steered"] = pair(
+        0, description([(0, 0, check), (0, 3, 0x1111), (2, 4, 300),
+                        (1, 2, check)]), dic, number=6)
+    # The same record writing the element's own bytes back changes nothing.
+    seeds["check_lookup_kept"] = pair(
+        0, description([(0, 1, 0x1111), (2, 4, 330), (1, 2, check)]), dic,
+        number=256, transferred=255)
     for fail in range(1, 6):
         for number in (1, 2, 4, 6):
             seeds["fail_%d_%d" % (fail, number)] = pair(

@@ -8,14 +8,17 @@
 // were, no growth, the description never written, and every file closed.
 // Without an injected failure it also checks tavpatch's dry run of the
 // dictionary: its writes are the patcher's, and when it says that an update
-// cut short heals, a run cut after write k (byte 2 chooses k) followed by a
-// whole run leaves the bytes of the uninterrupted run.
+// cut short heals, a whole run leaves the bytes of the uninterrupted run on
+// a file cut short with any combination of the writes before the flush on
+// the disk (bytes 2 and 3 choose it), and on the file the uninterrupted run
+// left.
 //
 // Input: byte 0 chooses the dictionary's name, byte 1 the operation to fail
 // (none, open, length, positioning, read, write), byte 2 the number of the
 // failing call, byte 3 how many bytes a failing read or write still
 // transfers, bytes 4 and 5 the description's length (little-endian); then
-// the description, then the dictionary.
+// the description, then the dictionary. Without a failure, bit k % 16 of
+// bytes 2 and 3 (byte 2 first) tells whether write k reached the disk.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -250,24 +253,22 @@ class Model {
   std::int64_t position_ = 0;
 };
 
-// Runs the whole patch step on the one dictionary, cut short before write
-// number `cut_before_write` (0: not cut), and returns its bytes after.
+// Runs the whole patch step on the one dictionary and returns its bytes
+// after.
 Bytes PatchOnce(const Bytes& info, const std::string& path,
-                const Bytes& dictionary, int cut_before_write) {
+                const Bytes& dictionary) {
   MemoryFiles files;
   files.Add("info.tmp", info);
   files.Add(path, dictionary);
-  if (cut_before_write > 0) {
-    files.FailCall(Operation::kWrite, cut_before_write);
-  }
   Recorder boxes;
   tavelon::patch::PatchDictionaries(files, boxes, kFolder);
   return *files.Find(path);
 }
 
-void CheckDryRun(std::uint8_t choice, const Bytes& info,
-                 const std::string& path, const Bytes& dictionary,
-                 const Bytes& after) {
+// `written`: where the patcher wrote, one write per record in order.
+void CheckDryRun(unsigned reached, const Bytes& info, const std::string& path,
+                 const Bytes& dictionary, const Bytes& after,
+                 const std::vector<std::int64_t>& written) {
   using tavelon::tavpatch::Healing;
   MemoryFiles files;
   files.Add("info.tmp", info);
@@ -286,7 +287,10 @@ void CheckDryRun(std::uint8_t choice, const Bytes& info,
   FUZZ_CHECK(files.Calls(Operation::kWrite) == 0);
 
   Bytes predicted = dictionary;
-  for (const auto& write : run.writes) {
+  FUZZ_CHECK(run.writes.size() == written.size());
+  for (std::size_t k = 0; k < run.writes.size(); ++k) {
+    const auto& write = run.writes[k];
+    FUZZ_CHECK(write.position == written[k]);
     FUZZ_CHECK(write.position >= 0 &&
                write.position + 4 <=
                    static_cast<std::int64_t>(predicted.size()));
@@ -295,11 +299,21 @@ void CheckDryRun(std::uint8_t choice, const Bytes& info,
   }
   FUZZ_CHECK(predicted == after);
 
-  const std::size_t writes = run.writes.size();
-  if (run.healing.verdict != Healing::Verdict::kHeals || writes < 2) return;
-  const int written = 1 + static_cast<int>(choice % (writes - 1));
-  const Bytes cut = PatchOnce(info, path, dictionary, written + 1);
-  FUZZ_CHECK(PatchOnce(info, path, cut, 0) == after);
+  if (run.healing.verdict != Healing::Verdict::kHeals) return;
+  // The check record's write, the last when all were made, reaches the
+  // disk only after the others: with it the file is the one after.
+  const std::size_t before_flush =
+      written.size() -
+      (written.size() == static_cast<std::size_t>(description.count) ? 1 : 0);
+  Bytes cut = dictionary;
+  for (std::size_t k = 0; k < before_flush; ++k) {
+    if ((reached >> (k % 16) & 1) == 0) continue;
+    const std::uint8_t* value = description.records[k].value;
+    std::copy(value, value + 4,
+              cut.begin() + static_cast<std::ptrdiff_t>(written[k]));
+  }
+  FUZZ_CHECK(PatchOnce(info, path, cut) == after);
+  FUZZ_CHECK(PatchOnce(info, path, after) == after);
 }
 
 }  // namespace
@@ -369,7 +383,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   FUZZ_CHECK(files.OpenHandles() == 0);
   FUZZ_CHECK(files.BadHandleCalls() == 0);
 
-  if (fail_operation < 0 && result == 0)
-    CheckDryRun(data[2], info, path, dictionary, after);
+  if (fail_operation < 0 && result == 0) {
+    std::vector<std::int64_t> written;
+    for (const MemoryFiles::Access& access : files.accesses()) {
+      if (access.operation == Operation::kWrite) {
+        written.push_back(access.position);
+      }
+    }
+    CheckDryRun(static_cast<unsigned>(data[2] | data[3] << 8), info, path,
+                dictionary, after, written);
+  }
   return 0;
 }

@@ -492,9 +492,11 @@ TEST_F(TavpatchCheckTest, PredictsWhatThePatcherDoesAndWritesNothing) {
   ExpectAgreement(second, platform::SystemFiles());
 }
 
-// An update cut short after any of its writes, as by a power cut, then run
-// again whole: the bytes of one uninterrupted run exactly when the dry run
-// says that the update heals.
+// An update cut short, as by a power cut: any combination of the writes
+// before the flush reached the disk, and the check record's write only
+// after all of them. Run again whole, every such file must end with the
+// bytes of one uninterrupted run exactly when the dry run says that the
+// update heals.
 TEST(CutShortUpdateTest, HealsExactlyWhenTheDryRunSaysSo) {
   using Verdict = Healing::Verdict;
   struct {
@@ -527,6 +529,14 @@ TEST(CutShortUpdateTest, HealsExactlyWhenTheDryRunSaysSo) {
        1,
        1,
        252},
+      {"writes that leave the bytes as they were: a record's own entry "
+       "element, the check record's section element",
+       StandardDictionary().Entry(200, 0, 107).Entry(240, 3, 251).bytes(),
+       {{0, 0, 280}, {1, 3, 251}, {2, 5, 0xCAFEBABE}},
+       Verdict::kHeals,
+       0,
+       0,
+       0},
       {"after the first record the check record finds its value",
        StandardDictionary().Entry(200, 0, 299).Item(900, 0xCAFEBABE).bytes(),
        {{0, 0, 900}, {1, 3, 0x2222}, {2, 5, 0xCAFEBABE}},
@@ -534,21 +544,32 @@ TEST(CutShortUpdateTest, HealsExactlyWhenTheDryRunSaysSo) {
        0,
        0,
        0},
+      {"the third record points the check record's entry at the value the "
+       "first wrote: a file without the second's write passes the check",
+       StandardDictionary().Entry(280, 5, 323).bytes(),
+       {{0, 0, 0xCAFEBABE}, {1, 3, 0x2222}, {2, 5, 500}, {3, 1, 0xCAFEBABE}},
+       Verdict::kWritesCheckLookup,
+       2,
+       0,
+       324},
   };
   constexpr char kName[] = "engtoEng.dic";
+  // The bytes after a whole run, and where it wrote, in order.
   const auto patch_in_memory = [&](const Bytes& bytes,
                                    const patch::PatchDescription& description,
-                                   int cut_before_write) {
+                                   std::vector<std::int64_t>* written) {
     platform::MemoryFiles memory;
     memory.Add(kName, bytes);
-    if (cut_before_write > 0) {
-      memory.FailCall(platform::MemoryFiles::Operation::kWrite,
-                      cut_before_write);
-    }
     platform::FileHandle file = 0;
     memory.OpenExisting(kName, platform::FileAccess::kReadWrite, &file);
     patch::PatchDictionaryFile(memory, file, description);
     memory.Close(file);
+    for (const auto& access : memory.accesses()) {
+      if (access.operation == platform::MemoryFiles::Operation::kWrite &&
+          written != nullptr) {
+        written->push_back(access.position);
+      }
+    }
     return *memory.Find(kName);
   };
   for (const auto& c : cases) {
@@ -566,25 +587,37 @@ TEST(CutShortUpdateTest, HealsExactlyWhenTheDryRunSaysSo) {
     const DryRun dry_run = DryRunDictionary(memory, file, *description);
     EXPECT_EQ(memory.Calls(platform::MemoryFiles::Operation::kWrite), 0);
     EXPECT_EQ(dry_run.healing.verdict, c.verdict);
-    if (c.verdict == Verdict::kWritesWhatIsRead) {
+    if (c.verdict == Verdict::kWritesWhatIsRead ||
+        c.verdict == Verdict::kWritesCheckLookup) {
       EXPECT_EQ(dry_run.healing.writer, c.first);
-      EXPECT_EQ(dry_run.healing.reader, c.reader);
       EXPECT_EQ(dry_run.healing.position, c.position);
+    }
+    if (c.verdict == Verdict::kWritesWhatIsRead) {
+      EXPECT_EQ(dry_run.healing.reader, c.reader);
     }
     if (c.verdict == Verdict::kTakenAsPatched) {
       EXPECT_EQ(dry_run.healing.cut_after, c.first);
     }
 
-    const Bytes whole = patch_in_memory(c.dictionary, *description, 0);
+    std::vector<std::int64_t> written;
+    const Bytes whole = patch_in_memory(c.dictionary, *description, &written);
     ASSERT_NE(whole, c.dictionary);
+    // Bit k of `reached`: write k is on the disk. The check record's write
+    // (the last) only with all the others.
+    const std::size_t before_flush =
+        written.size() - (written.size() == c.records.size() ? 1 : 0);
     bool every_cut_heals = true;
-    for (int written = 1; written < static_cast<int>(dry_run.writes.size());
-         ++written) {
-      const Bytes cut =
-          patch_in_memory(c.dictionary, *description, written + 1);
-      const bool heals = patch_in_memory(cut, *description, 0) == whole;
+    for (unsigned reached = 0; reached <= 1u << before_flush; ++reached) {
+      Bytes cut = c.dictionary;
+      for (std::size_t k = 0; k < written.size(); ++k) {
+        if ((reached >> k & 1) == 0 && reached != 1u << before_flush) continue;
+        const unsigned char* value = description->records[k].value;
+        std::copy(value, value + 4,
+                  cut.begin() + static_cast<std::ptrdiff_t>(written[k]));
+      }
+      const bool heals = patch_in_memory(cut, *description, nullptr) == whole;
       if (c.verdict == Verdict::kHeals) {
-        EXPECT_TRUE(heals) << "cut after write " << written;
+        EXPECT_TRUE(heals) << "writes on the disk " << reached;
       }
       every_cut_heals = every_cut_heals && heals;
     }

@@ -4,14 +4,18 @@
 // writes in memory. Memory grows with the records, not with the file.
 //
 // It also tells whether an update of the file that is cut short (a power
-// cut after any of its writes) is healed by the next run, which applies the
-// whole set again: the next run leaves the bytes of one uninterrupted run
-// unless a record writes a table element that it or an earlier record reads
-// (the next run then follows the changed tables and writes elsewhere), or
-// the check record already finds its value in a file cut short. The first
-// holds whichever of the writes reached the disk; the second is examined
-// for the writes reaching it in order. The patcher flushes the others before
-// the check record's write, so that one is never on the disk without them.
+// cut, a full disk) is healed by the next run, which applies the whole set
+// again. The writes before the flush may reach the disk in any combination,
+// not only in order; the check record's write reaches it only after all of
+// them. The next run leaves the bytes of one uninterrupted run when both of
+// its lookups see what the uninterrupted run's saw:
+// - its check test reads the file as it was wherever no write before the
+//   flush changes a byte that the test read there;
+// - each record's lookup reads what it read in the uninterrupted run
+//   wherever no write of that record or a later one changes a byte of the
+//   table elements it read (the earlier records write theirs again first).
+// A write that puts back the bytes already there changes nothing and is
+// never blamed.
 #pragma once
 
 #include <cstddef>
@@ -27,14 +31,15 @@ namespace tavelon::tavpatch {
 // One open file with writes laid over it. Reads come from the file, with
 // the writes seen so far laid over the bytes delivered; writes never reach
 // the file. The patcher never writes past the length it measured, so writes
-// past the file's end are not seen by reads. Every positioned read and
-// write is kept in order. Opening is refused; the other calls take the one
-// file whatever handle they are given.
+// past the file's end are not seen by reads. Every positioned read (with
+// the bytes it delivered) and write is kept in order. Opening is refused;
+// the other calls take the one file whatever handle they are given.
 class OverlayFile final : public platform::Files {
  public:
   struct Access {
     std::int64_t position;
-    std::uint32_t size;  // asked for
+    std::uint32_t size;                // asked for
+    std::vector<unsigned char> bytes;  // delivered
   };
   struct Written {
     std::int64_t position;
@@ -74,10 +79,14 @@ class OverlayFile final : public platform::Files {
 struct Healing {
   enum class Verdict {
     kHeals,
-    kWritesWhatIsRead,  // record `writer` writes the table element at
-                        // `position` that record `reader` (<= writer) reads
-    kTakenAsPatched,    // cut short after record `cut_after`, the next run's
-                        // check test finds the check record's value
+    kWritesWhatIsRead,   // record `writer` changes bytes of the table
+                         // element at `position` that record `reader`
+                         // (<= writer) reads
+    kTakenAsPatched,     // cut short after record `cut_after`, the next run's
+                         // check test finds the check record's value
+    kWritesCheckLookup,  // record `writer`, written before the flush,
+                         // changes bytes that the check test reads at
+                         // `position` in the file as it was
   };
   Verdict verdict = Verdict::kHeals;
   std::int32_t writer = 0;

@@ -83,13 +83,22 @@ constexpr char kCheckHelp[] =
     "                   STEP is section-element, entry-element or "
     "item-value\n"
     "  not-opened       the description has no records; nothing is opened\n"
-    "An update does not heal when a record writes a table element that it\n"
-    "or an earlier record reads (the next run follows the changed tables):\n"
+    "An update cut short may keep any combination of the writes before the\n"
+    "check record's (the updater flushes them before writing the check\n"
+    "record's value). It does not heal when a record changes a table element\n"
+    "that it or an earlier record reads (the next run follows the changed\n"
+    "tables):\n"
     "  heals no: record I writes the table element that record J reads at\n"
     "  position P\n"
     "or when the check record would find its value in a file cut short:\n"
     "  heals no: cut short after record I, the next run would take the file\n"
     "  as patched\n"
+    "or when a record other than the check record changes what the next\n"
+    "run's check test reads (the check record's section element, entry\n"
+    "element or item value, in the file as it was):\n"
+    "  heals no: record I writes bytes that the check record's lookup reads\n"
+    "  at position P\n"
+    "A write that puts back the bytes already there changes nothing.\n"
     "An invalid FILE gives the line of 'tavpatch show' instead.\n"
     "\n"
     "exit codes: 0 nothing would fail, 1 a problem (invalid FILE, a stop,\n"
@@ -242,6 +251,11 @@ std::string HealingText(const Healing& healing) {
       return "heals no: cut short after record " +
              std::to_string(healing.cut_after) +
              ", the next run would take the file as patched";
+    case Healing::Verdict::kWritesCheckLookup:
+      return "heals no: record " + std::to_string(healing.writer) +
+             " writes bytes that the check record's lookup reads at "
+             "position " +
+             std::to_string(healing.position);
   }
   return "heals yes";
 }
