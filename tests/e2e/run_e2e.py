@@ -4,7 +4,8 @@ display, with stand-ins for the translator, the speech installers and the
 person who runs the update (see tavelon_e2e.py).
 
     run_e2e.py --updater TavelonUpdate.exe --product tavelon.exe \
-               --installer e2e_installer.exe --user e2e_user.exe [CASE...]
+               --installer e2e_installer.exe --user e2e_user.exe \
+               --planted e2e_planted.dll [--release FOLDER] [CASE...]
 
 Runs the named cases (all without names) one after the other in one Wine
 prefix, resetting folders and registry entries before each, and ends with
@@ -114,9 +115,11 @@ class Scenario:
 
     def __init__(self, desk, dictionaries, registry, product_running=True,
                  info=INFO, installers=True, dialog_ms=1000, hold=None,
-                 held=()):
+                 held=(), release=False):
         """hold: what the running translator holds (see Desk.start_product);
-        held: the dictionaries it still holds when the update opens them."""
+        held: the dictionaries it still holds when the update opens them;
+        release: the update folder of the release (--release), info.tmp
+        its own unless info is given."""
         self.desk = desk
         self.dictionaries = dictionaries
         self.dialog_ms = dialog_ms
@@ -135,7 +138,8 @@ class Scenario:
         # An older copy that the lookup must not pick when the Run entry
         # names the installation.
         desk.put(DECOY + r"\data\engtoEng.dic", t.build_dictionary(99))
-        desk.lay_out_update_folder(UPDATE, info=info, installers=installers)
+        desk.lay_out_update_folder(UPDATE, info=info, installers=installers,
+                                   release=release)
         desk.wine.reg_import(RESET_REGISTRY + OPTIONS_BEFORE + registry,
                              desk.scratch)
         self.product = (desk.start_product(INSTALL, hold=hold)
@@ -748,6 +752,127 @@ def update_folder_outside_code_page(desk, check):
                    f"the folder ({code_page})")
 
 
+@case
+def no_desktop_shell(desk, check):
+    """Explorer, the desktop's shell, ended before the run: the update,
+    elevated as every program is under Wine, cannot have the translator
+    started with the user's rights, and starts nothing itself; the rest of
+    the run is as usual. The session is started anew afterwards."""
+    scenario = Scenario(desk, default_dictionaries(),
+                        run_entry(INSTALL + r"\tavelon.exe"), installers=False)
+    try:
+        desk.end_desktop_shell()
+        check.that(not desk.desktop_shell_answers(),
+                   "the desktop's shell answers without explorer.exe")
+        run = scenario.run("m", wait_for_relaunch=False)
+        check.that(not desk.desktop_shell_answers(),
+                   "the desktop's shell came back during the run")
+        # A translator started at the end of the run would show up within
+        # a moment of it.
+        started = desk.wait_for(lambda e: e.source == "product" and
+                                e.name == "started", 3, run.started_ms)
+    finally:
+        desk.end_session()
+        desk.start_session()
+    check.equal(run.exit_code, 0, "exit code")
+    check_dictionaries(check, scenario, run, expected_warnings=0)
+    check.equal(box_tuples(run), [(t.COMPLETED, t.CAPTION, t.MB_ICONINFORMATION
+                                   | t.MB_SETFOREGROUND | t.MB_TOPMOST)],
+                "boxes")
+    check_boxes_seen(check, run)
+    check.equal(len(run.of("product", "WM_CLOSE")), 1, "close requests")
+    check.equal([s["file"] for s in run.calls("ShellExecuteA")],
+                [UPDATE + r"\MSpchapi.exe"],
+                "programs started by the update (no installers there)")
+    check.equal(started, None, "translator started")
+
+
+@case
+def bound_release(desk, check):
+    """The release that tools/release made (--release; the ctest fixture
+    bound_release): its program, bound to the info.tmp and installers
+    beside it. The ordinary update, during whose pause after the speech
+    interface installer another program of the user tries in vain to
+    replace the voice installer; then a voice installer replaced before the
+    run, and another update description."""
+    release = desk.programs.release
+    if not check.that(release is not None and release.is_dir(),
+                      f"no release folder (--release {release})"):
+        return
+    check.equal((release / "info.tmp").read_bytes(), INFO,
+                "the release's info.tmp (made from this test's records)")
+    check.stop_if_failed()
+    warning = t.MB_ICONWARNING | t.MB_SETFOREGROUND | t.MB_TOPMOST
+    voice = UPDATE + r"\Msttsm22.exe"
+    other = ELSEWHERE + r"\Msttsm22.exe"
+
+    scenario = Scenario(desk, default_dictionaries(),
+                        run_entry(INSTALL + r"\tavelon.exe"), info=None,
+                        release=True)
+    desk.put(other, desk.programs.product)
+    run = scenario.run("m", attack=(voice, other))
+    check.equal(run.exit_code, 0, "exit code")
+    check_dictionaries(check, scenario, run, expected_warnings=0)
+    check.equal(box_tuples(run)[:-1], [], "boxes before the closing one")
+    check_completed_and_relaunched(check, run)
+    check_boxes_seen(check, run)
+    check_installers(check, scenario, run, "Msttsm22.exe")
+    calls = [(c["function"], c.get("file"), c.get("access"), c.get("share"))
+             for c in run.calls()]
+    first_start = next((i for i, c in enumerate(calls)
+                        if c[0] == "ShellExecuteA"), 0)
+    opened = [c[1:] for c in calls[:first_start] if c[0] == "CreateFileA"
+              and c[1].startswith(UPDATE + "\\")]
+    check.equal(opened, [(UPDATE + "\\" + name, hex(t.GENERIC_READ),
+                          hex(t.FILE_SHARE_READ))
+                         for name in ("MSpchapi.exe", "Msttsm22.exe")],
+                "installers opened before the first start (file, access, "
+                "sharing)")
+    check.equal([(a["write"], a["rename"], a["delete"])
+                 for a in run.of("user", "attack")],
+                [(str(t.ERROR_SHARING_VIOLATION),) * 3],
+                "errors of writing, renaming and deleting the held voice "
+                "installer")
+    check.that(desk.path(voice).read_bytes() ==
+               (release / "Msttsm22.exe").read_bytes(),
+               "the voice installer changed")
+
+    scenario = Scenario(desk, default_dictionaries(),
+                        run_entry(INSTALL + r"\tavelon.exe"), info=None,
+                        release=True)
+    desk.put(voice, desk.programs.product)
+    run = scenario.run("m")
+    check.equal(run.exit_code, 3, "exit code (voice installer replaced)")
+    check.equal(box_tuples(run),
+                [(t.not_released("Msttsm22.exe"), t.CAPTION, warning)],
+                "boxes (voice installer replaced)")
+    check_completed_and_relaunched(check, run, t.not_released("Msttsm22.exe"),
+                                   warning)
+    check_dictionaries(check, scenario, run, expected_warnings=0)
+    check.equal([s["file"] for s in run.calls("ShellExecuteA")],
+                [UPDATE + r"\MSpchapi.exe"],
+                "programs started (voice installer replaced)")
+    check.equal([i["name"] for i in run.of("installer", "started")],
+                ["MSpchapi.exe"], "installers that ran")
+
+    other_info = t.info_file(t.make_records(seed=8, count=12))
+    scenario = Scenario(desk, default_dictionaries(),
+                        run_entry(INSTALL + r"\tavelon.exe"), info=other_info,
+                        installers=False, release=True)
+    run = scenario.run("m")
+    check.equal(run.exit_code, 2, "exit code (another info.tmp)")
+    check.equal(box_tuples(run),
+                [(t.not_released("info.tmp"), t.CAPTION, warning)],
+                "boxes (another info.tmp, no installers)")
+    check_completed_and_relaunched(check, run, t.not_released("info.tmp"),
+                                   warning)
+    check.that(t.folder_state(desk.path(INSTALL)) ==
+               scenario.before["install"],
+               "the installation changed (another info.tmp)")
+    check.equal(run.calls("ShellExecuteA"), [],
+                "programs started (no installers)")
+
+
 # --- Running -----------------------------------------------------------------
 
 def report(text):
@@ -767,6 +892,9 @@ def main():
     parser.add_argument("--installer", type=Path, required=True)
     parser.add_argument("--user", type=Path, required=True)
     parser.add_argument("--planted", type=Path, required=True)
+    parser.add_argument("--release", type=Path,
+                        help="a folder that tools/release made, for the "
+                             "case bound_release")
     parser.add_argument("--prefix", type=Path,
                         help="Wine prefix (default: tools/wine-env's)")
     parser.add_argument("--events", action="store_true",
@@ -778,7 +906,7 @@ def main():
     if unknown:
         parser.error(f"unknown cases {unknown}; known: {', '.join(CASES)}")
     programs = t.Programs(args.updater, args.product, args.installer,
-                          args.user, args.planted)
+                          args.user, args.planted, args.release)
     for path in (programs.updater, programs.product, programs.installer,
                  programs.user, programs.planted):
         if not path.is_file():

@@ -4,9 +4,10 @@
   builds them and computes what an update must make of them.
 - Wine on a virtual X display (Xvfb): the prefix of tools/wine-env, the
   registry, Windows paths inside the prefix.
-- A desk: the installation folder, the update folder and the registry
-  entries of one scenario, the stand-ins' event log, and the run of
-  TavelonUpdate.exe through the "user" stand-in.
+- A desk: one Wine session with a desktop shell that answers, the
+  installation folder, the update folder and the registry entries of one
+  scenario, the stand-ins' event log, and the run of TavelonUpdate.exe
+  through the "user" stand-in.
 
 Python 3 standard library only.
 """
@@ -18,6 +19,7 @@ import shutil
 import signal
 import struct
 import subprocess
+import sys
 import tempfile
 import time
 import urllib.parse
@@ -39,6 +41,15 @@ COMPLETED = ("Update completed successfully!  "
 SEEK_ERROR = "Seek error in this file. Skipping..."
 CANNOT_WRITE = "Cannot open this file for writing. Skipping..."
 
+
+def not_released(name):
+    """The box of a program bound to its release for a file that is not
+    the one released with it."""
+    return (f"Update failed - {name} is not the file released with this "
+            "update\nPlease download the update again and run it from its "
+            "own folder")
+
+
 MB_ICONWARNING = 0x30
 MB_ICONINFORMATION = 0x40
 MB_SETFOREGROUND = 0x10000
@@ -48,6 +59,9 @@ IDC_ARROW = 32512
 IDC_WAIT = 32514
 WM_CLOSE = 0x10
 SYNCHRONIZE = 0x100000
+GENERIC_READ = 0x80000000
+FILE_SHARE_READ = 0x1
+ERROR_SHARING_VIOLATION = 32
 
 # Language codes tried by the update, in order, and the fallback of "Jpn".
 LANGUAGES = ["Eng", "Dut", "Fre", "Ger", "Heb", "Ita", "Jpn", "Ptg", "Spa"]
@@ -251,10 +265,10 @@ class Wine:
                                f"{(result.stderr or b'').decode(errors='replace')}")
         return result
 
-    def start(self, args, cwd, extra_env=None):
+    def start(self, args, cwd, extra_env=None, stdin=None):
         env = dict(self.env, **(extra_env or {}))
         return subprocess.Popen(["wine"] + list(args), cwd=cwd, env=env,
-                                stdout=subprocess.DEVNULL,
+                                stdin=stdin, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
 
     def server(self, *args, timeout=30):
@@ -346,6 +360,9 @@ class Programs:
     installer: Path
     user: Path
     planted: Path = None  # a library that logs the process that loads it
+    # A folder that tools/release made: TavelonUpdate.exe bound to the
+    # info.tmp and the installers beside it.
+    release: Path = None
 
 
 INSTALLERS = ["MSpchapi.exe", "Msttsm22.exe", "Msttsf22.exe"]
@@ -393,6 +410,7 @@ class Desk:
         self.wine = None
         self.extra_env = {"TAVELON_E2E_LOG": Wine.windows_path(self.log)}
         self.product_processes = []
+        self.keeper = None
 
     def __enter__(self):
         try:
@@ -405,6 +423,7 @@ class Desk:
             # Programs that the desktop's shell starts have its environment,
             # not ours: they find the log through this file.
             self.put(LOG_POINTER, Wine.windows_path(self.log).encode())
+            self.start_session()
         except BaseException:
             self.close()
             raise
@@ -417,11 +436,64 @@ class Desk:
         try:
             if self.wine is not None:
                 self.close_products()
+                self.stop_keeper()
                 self.wine.wait_idle()
         finally:
             if self.xvfb is not None:
                 self.xvfb.stop()
             shutil.rmtree(self.scratch, ignore_errors=True)
+
+    # Wine's session: the desktop with its shell, which starts the
+    # translator after an update run elevated.
+    def start_session(self, attempts=4):
+        """Starts a session that lasts until the desk closes, with a desktop
+        shell that answers. Wine starts its explorer.exe together with the
+        service manager; an explorer that comes first under load never
+        registers the desktop's shell: such a session is ended and started
+        anew."""
+        for _ in range(attempts):
+            self.keeper = self.wine.start([self.programs.user, "keep"],
+                                          cwd=self.scratch,
+                                          extra_env=self.extra_env,
+                                          stdin=subprocess.PIPE)
+            if self.desktop_shell_answers(wait_ms=5000):
+                return
+            print("Wine's desktop shell did not answer: its session is "
+                  "started anew", file=sys.stderr, flush=True)
+            self.end_session()
+        raise RuntimeError("Wine's desktop shell did not answer in "
+                           f"{attempts} sessions")
+
+    def end_session(self):
+        """Ends every program of the prefix, Wine's own included."""
+        self.close_products()
+        self.stop_keeper()
+        self.wine.server("-k")
+        self.wine.server("-w")
+
+    def stop_keeper(self):
+        if self.keeper is not None:
+            self.keeper.stdin.close()
+            try:
+                self.keeper.wait(10)
+            except subprocess.TimeoutExpired:
+                self.keeper.kill()
+                self.keeper.wait()
+            self.keeper = None
+
+    def desktop_shell_answers(self, wait_ms=0):
+        """Whether the desktop's shell answers as the update asks it."""
+        # Not captured: when it comes first, Wine's own programs of the
+        # session start from it and keep its output open.
+        return self.wine.run([self.programs.user, "desktop-shell",
+                              str(wait_ms)], extra_env=self.extra_env,
+                             check=False, capture=False).returncode == 0
+
+    def end_desktop_shell(self):
+        """Ends Wine's explorer.exe, the desktop's shell; the session goes
+        on without it (Wine starts it again only with a new session)."""
+        self.wine.run(["taskkill", "/f", "/im", "explorer.exe"],
+                      capture=False)
 
     # Files in the prefix.
     def path(self, windows_path):
@@ -444,17 +516,24 @@ class Desk:
             path.unlink()
 
     def lay_out_update_folder(self, folder, info=None, installers=True,
-                              dialog_ms=None):
+                              dialog_ms=None, release=False):
         """TavelonUpdate.exe, the installers (when wanted) and info.tmp
-        (when given) in a fresh update folder."""
+        (when given) in a fresh update folder; with release, the program,
+        the installers and (unless given) info.tmp of programs.release."""
         self.remove(folder)
-        self.put(folder + r"\TavelonUpdate.exe", self.programs.updater)
+        source = self.programs.release if release else None
+        self.put(folder + r"\TavelonUpdate.exe",
+                 source / "TavelonUpdate.exe" if source else
+                 self.programs.updater)
         if installers:
             for name in INSTALLERS:
-                self.put(folder + "\\" + name, self.programs.installer)
+                self.put(folder + "\\" + name, source / name if source else
+                         self.programs.installer)
             if dialog_ms is not None:
                 self.put(folder + r"\installer-dialog-ms.txt",
                          str(dialog_ms).encode())
+        if info is None and source:
+            info = source / "info.tmp"
         if info is not None:
             self.put(folder + r"\info.tmp", info)
 
@@ -514,19 +593,23 @@ class Desk:
 
     def run_update(self, cmdline, cwd, program=None, press_after_ms=400,
                    timeout_s=120, dialog_ms=None, wait_for_relaunch=True,
-                   extra_env=None):
+                   extra_env=None, attack=None):
         """Runs the update through the user stand-in, which presses OK in
         each box (press_after_ms < 0: a person does). Returns the exit code
         and the events of the run; waits a moment for the translator that
-        the run restarts to show its window."""
+        the run restarts to show its window. attack: (file, program), the
+        stand-in tries to put program in file's place at the update's
+        first pause."""
         job = self.scratch / "job.txt"
+        attack_lines = ([f"attack={attack[0]}", f"attack_with={attack[1]}"]
+                        if attack else [])
         job.write_bytes(("\n".join([
             f"program={program}",
             f"cmdline={cmdline}",
             f"cwd={cwd}",
             f"press_after_ms={press_after_ms}",
             f"timeout_ms={timeout_s * 1000}",
-        ]) + "\n").encode("utf-8"))
+        ] + attack_lines) + "\n").encode("utf-8"))
         env = dict(self.extra_env, **(extra_env or {}))
         if dialog_ms is not None:
             env["TAVELON_E2E_DIALOG_MS"] = str(dialog_ms)

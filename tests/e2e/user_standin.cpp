@@ -10,18 +10,30 @@
 //     OpenProcess and WaitForSingleObject too): the box flags are
 //     read where the call is made, since the window does not show all of
 //     them. A second thread finds each message box that appears, logs what
-//     it shows and presses OK after a pause, as a person would. The exit
+//     it shows and presses OK after a pause, as a person would. Other
+//     exceptions of the program are logged and left to it. The exit
 //     code of the program is logged and becomes this program's exit code.
 //   e2e_user.exe close-product
 //     Asks every window of class and title "Tavelon" to close and waits
 //     until none is left, as a person closing the translator would.
+//   e2e_user.exe desktop-shell <ms>
+//     Asks the desktop's shell for its desktop window as the update does
+//     (IShellWindows::FindWindowSW), again for up to <ms>, and logs
+//     whether it answered; exit code 0 when it did.
+//   e2e_user.exe keep
+//     Waits until its standard input ends: keeps Wine's session, and so
+//     its desktop shell, alive between the programs of a test.
 //
 // The job file holds key=value lines in UTF-8: program (the executable),
 // cmdline, cwd, press_after_ms (the pause before OK; a negative number
-// leaves the boxes to a real person) and timeout_ms (the program is ended
-// after it). The program is started with the wide API, so that its paths
-// may hold characters that the ANSI code page cannot write.
+// leaves the boxes to a real person), timeout_ms (the program is ended
+// after it), and optionally attack and attack_with (see Attack). The
+// program is started with the wide API, so that its paths may hold
+// characters that the ANSI code page cannot write.
 #include <windows.h>
+// The COM interfaces need the definitions of windows.h.
+#include <exdisp.h>
+#include <shlobj.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +52,8 @@ struct Job {
   char cwd[MAX_PATH] = {};
   long press_after_ms = 400;
   long timeout_ms = 120000;
+  char attack[MAX_PATH] = {};
+  char attack_with[MAX_PATH] = {};
 };
 
 void CopyValue(char* destination, std::size_t size, const char* value,
@@ -83,6 +97,11 @@ bool ReadJob(const char* path, Job* job) {
         job->press_after_ms = std::strtol(number, nullptr, 10);
       } else if (key == 10 && std::strncmp(line, "timeout_ms", 10) == 0) {
         job->timeout_ms = std::strtol(number, nullptr, 10);
+      } else if (key == 6 && std::strncmp(line, "attack", 6) == 0) {
+        CopyValue(job->attack, sizeof job->attack, value, value_length);
+      } else if (key == 11 && std::strncmp(line, "attack_with", 11) == 0) {
+        CopyValue(job->attack_with, sizeof job->attack_with, value,
+                  value_length);
       }
     }
     if (end == nullptr) break;
@@ -277,10 +296,11 @@ void ArmHooksOf(ULONG_PTR base) {
 }
 
 // Logs one call of the program, its arguments read from the stack at the
-// function's entry (return address at ESP, the arguments above it).
-void LogCall(const Hook& hook, ULONG_PTR esp) {
+// function's entry (return address at ESP, the arguments above it). False
+// for a call that the system makes, which is not logged.
+bool LogCall(const Hook& hook, ULONG_PTR esp) {
   const ULONG_PTR caller = ReadRemoteWord(esp);
-  if (caller < g_image_start || caller >= g_image_end) return;  // the system's
+  if (caller < g_image_start || caller >= g_image_end) return false;
   ULONG_PTR argument[6];
   for (ULONG_PTR i = 0; i < 6; ++i)
     argument[i] = ReadRemoteWord(esp + 4 + 4 * i);
@@ -350,6 +370,80 @@ void LogCall(const Hook& hook, ULONG_PTR esp) {
       break;
   }
   line.Write();
+  return true;
+}
+
+// --- Another program of the user --------------------------------------------
+
+// attack=<file>, attack_with=<program> in the job: when the program first
+// pauses (Sleep), with the program stopped there, another program of the
+// user tries to put <program> in the place of <file> in three ways:
+// opening it for writing, renaming it aside and deleting it. Each result
+// is logged (0, or the error code); where one succeeds, <program> is
+// copied over the file, so that what starts next shows it.
+wchar_t g_attack[MAX_PATH];
+wchar_t g_attack_with[MAX_PATH];
+bool g_attacked = false;
+
+DWORD PutOtherProgram() {
+  return CopyFileW(g_attack_with, g_attack, FALSE) ? 0 : GetLastError();
+}
+
+void Attack() {
+  g_attacked = true;
+  DWORD write = 0;
+  const HANDLE file =
+      CreateFileW(g_attack, GENERIC_WRITE,
+                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    write = GetLastError();
+  } else {
+    CloseHandle(file);
+    PutOtherProgram();
+  }
+  wchar_t aside[MAX_PATH + 8];
+  lstrcpynW(aside, g_attack, MAX_PATH);
+  lstrcatW(aside, L".aside");
+  const DWORD rename = MoveFileExW(g_attack, aside, 0) ? 0 : GetLastError();
+  if (rename == 0) PutOtherProgram();
+  const DWORD remove = DeleteFileW(g_attack) ? 0 : GetLastError();
+  if (remove == 0) PutOtherProgram();
+  e2e::EventLine(kSource, "attack")
+      .Wide("file", g_attack)
+      .Number("write", static_cast<long long>(write))
+      .Number("rename", static_cast<long long>(rename))
+      .Number("delete", static_cast<long long>(remove))
+      .Write();
+}
+
+// Logs an exception of the program that is not one of the breakpoints: its
+// code, where it was raised, and the return addresses into the program's
+// own image found on the stack (offsets from the image's start), which
+// tell which of its calls it came from.
+void LogException(DWORD thread_id, const EXCEPTION_RECORD& record,
+                  bool first_chance) {
+  char callers[256] = {};
+  const HANDLE thread = OpenThread(THREAD_GET_CONTEXT, FALSE, thread_id);
+  CONTEXT context = {};
+  context.ContextFlags = CONTEXT_CONTROL;
+  if (thread != nullptr && GetThreadContext(thread, &context)) {
+    std::size_t used = 0;
+    for (ULONG_PTR i = 0; i < 512 && used + 12 < sizeof callers; ++i) {
+      const ULONG_PTR word = ReadRemoteWord(context.Esp + 4 * i);
+      if (word <= g_image_start || word >= g_image_end) continue;
+      used += static_cast<std::size_t>(
+          wsprintfA(callers + used, "%s0x%lx", used == 0 ? "" : ",",
+                    static_cast<unsigned long>(word - g_image_start)));
+    }
+  }
+  if (thread != nullptr) CloseHandle(thread);
+  e2e::EventLine(kSource, "exception")
+      .Hex("code", record.ExceptionCode)
+      .Hex("address", reinterpret_cast<ULONG_PTR>(record.ExceptionAddress))
+      .Number("first_chance", first_chance ? 1 : 0)
+      .Text("image_offsets_on_stack", callers)
+      .Write();
 }
 
 // --- The person in front of the screen -----------------------------------
@@ -486,7 +580,11 @@ int RunJob(const char* job_path) {
   if (MultiByteToWideChar(CP_UTF8, 0, job.program, -1, program, MAX_PATH) ==
           0 ||
       MultiByteToWideChar(CP_UTF8, 0, job.cmdline, -1, cmdline, 4096) == 0 ||
-      MultiByteToWideChar(CP_UTF8, 0, job.cwd, -1, cwd, MAX_PATH) == 0) {
+      MultiByteToWideChar(CP_UTF8, 0, job.cwd, -1, cwd, MAX_PATH) == 0 ||
+      MultiByteToWideChar(CP_UTF8, 0, job.attack, -1, g_attack, MAX_PATH) ==
+          0 ||
+      MultiByteToWideChar(CP_UTF8, 0, job.attack_with, -1, g_attack_with,
+                          MAX_PATH) == 0) {
     e2e::EventLine(kSource, "bad-job").Utf8("path", job_path).Write();
     return 90;
   }
@@ -558,7 +656,10 @@ int RunJob(const char* job_path) {
             CONTEXT context = {};
             context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
             if (thread != nullptr && GetThreadContext(thread, &context)) {
-              LogCall(hook, context.Esp);
+              if (LogCall(hook, context.Esp) && hook.call == Call::kSleep &&
+                  g_attack[0] != L'\0' && !g_attacked) {
+                Attack();
+              }
               const BYTE* first = hook.original;
               if (first[0] == 0x8B && first[1] == 0xFF) {
                 // mov edi, edi: does nothing; the breakpoint stays, so
@@ -598,6 +699,17 @@ int RunJob(const char* job_path) {
           }
           if (thread != nullptr) CloseHandle(thread);
           stepping = -1;
+        } else {
+          const bool first_chance = event.u.Exception.dwFirstChance != 0;
+          LogException(event.dwThreadId, record, first_chance);
+          // Closing a handle that is not open raises this only for a
+          // program that is being debugged (Wine's COM does it when it
+          // has to start its RPC service first); without a debugger the
+          // call just fails, so the program goes on as it would.
+          if (first_chance &&
+              record.ExceptionCode == EXCEPTION_INVALID_HANDLE) {
+            status = DBG_CONTINUE;
+          }
         }
         break;
       }
@@ -642,6 +754,61 @@ int CloseProduct() {
   return left ? 1 : 0;
 }
 
+// FindWindowSW for the desktop, as the update asks it; S_OK when the
+// desktop's shell answered with its window.
+HRESULT FindShellDesktop() {
+  IShellWindows* windows = nullptr;
+  HRESULT result =
+      CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER,
+                       IID_IShellWindows, reinterpret_cast<void**>(&windows));
+  if (FAILED(result)) return result;
+  VARIANT location;
+  VariantInit(&location);
+  V_VT(&location) = VT_I4;
+  V_I4(&location) = CSIDL_DESKTOP;
+  VARIANT root;
+  VariantInit(&root);
+  LONG window = 0;
+  IDispatch* desktop = nullptr;
+  result = windows->FindWindowSW(&location, &root, SWC_DESKTOP, &window,
+                                 SWFO_NEEDDISPATCH, &desktop);
+  if (desktop != nullptr) {
+    desktop->Release();
+  } else if (result == S_OK) {
+    result = E_POINTER;
+  }
+  windows->Release();
+  return result;
+}
+
+// Wine's explorer registers the desktop's shell a moment after the session
+// has started, and never when it came before the service manager: the
+// answer is asked for again until `wait_ms` have passed.
+int DesktopShell(long wait_ms) {
+  const long long deadline = e2e::NowMs() + wait_ms;
+  HRESULT result = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  if (SUCCEEDED(result)) {
+    while ((result = FindShellDesktop()) != S_OK && e2e::NowMs() < deadline) {
+      Sleep(250);
+    }
+    CoUninitialize();
+  }
+  e2e::EventLine(kSource, "desktop-shell")
+      .Number("answered", result == S_OK ? 1 : 0)
+      .Hex("result", static_cast<unsigned long>(result))
+      .Write();
+  return result == S_OK ? 0 : 1;
+}
+
+int Keep() {
+  char buffer[256];
+  DWORD read = 0;
+  const HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+  while (ReadFile(input, buffer, sizeof buffer, &read, nullptr) && read > 0) {
+  }
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -649,5 +816,9 @@ int main(int argc, char** argv) {
   if (argc == 2 && std::strcmp(argv[1], "close-product") == 0) {
     return CloseProduct();
   }
+  if (argc == 3 && std::strcmp(argv[1], "desktop-shell") == 0) {
+    return DesktopShell(std::strtol(argv[2], nullptr, 10));
+  }
+  if (argc == 2 && std::strcmp(argv[1], "keep") == 0) return Keep();
   return 64;
 }
