@@ -118,6 +118,18 @@ void OpenDictionaryFile(Files& files, const char* data_folder, const char* code,
   }
 }
 
+void KeepOnlyOwnFile(Files& files, bool have_folder, FileHandle data_folder,
+                     std::size_t data_folder_length,
+                     DictionaryFile* dictionary) {
+  if (dictionary->status != platform::OpenStatus::kOpened ||
+      (have_folder && files.IsOwnFile(dictionary->file, data_folder,
+                                      dictionary->path + data_folder_length))) {
+    return;
+  }
+  files.Close(dictionary->file);
+  dictionary->status = platform::OpenStatus::kFailed;
+}
+
 bool IsAlreadyPatched(Files& files, FileHandle file,
                       const PatchDescription& description) {
   if (description.count <= 0) return true;
@@ -175,10 +187,9 @@ FileReport ApplyRecords(Files& files, FileHandle file,
     }
     // The check record's value goes to the disk only after the others: a
     // file cut short, by a power cut say, never holds it without them, so
-    // the next run takes the file up again.
-    if (i == count - 1 && i > 0 && !files.Flush(file)) {
-      return Stopped(report, FileOutcome::kAccessFailed);
-    }
+    // the next run takes the file up again. A volume that cannot flush
+    // still gets the update, in the same order.
+    if (i == count - 1 && i > 0) files.Flush(file);
     if (!files.SetPosition(file, report.position) ||
         files.Write(file, record.value, kValueSize) != kValueSize) {
       return Stopped(report, FileOutcome::kAccessFailed);
@@ -212,23 +223,35 @@ PatchResult PatchDictionaries(Files& files, platform::MessageBoxes& boxes,
     return kDescriptionUnreadable;
   }
 
-  bool any_patched = false;
   // Without records there is nothing to write: no dictionary is opened.
-  for (int language = 0;
-       have_data_folder && description.count > 0 && language < kLanguageCount;
+  const bool any_language = have_data_folder && description.count > 0;
+  // A dictionary is written only if it is the data folder's own file, so
+  // that no link can point the writes at another file.
+  FileHandle folder = 0;
+  const bool have_folder =
+      any_language &&
+      files.OpenFolder(data_folder, &folder) == platform::OpenStatus::kOpened;
+  const std::size_t folder_length = std::strlen(data_folder);
+
+  bool any_patched = false;
+  int found = 0;
+  int refused = 0;
+  for (int language = 0; any_language && language < kLanguageCount;
        ++language) {
     const char* code = kLanguageCodes[language];
     if (!HasDictionaryFile(code)) continue;
 
     DictionaryFile dictionary;
     OpenDictionaryFile(files, data_folder, code, &dictionary);
-    if (dictionary.status != platform::OpenStatus::kOpened) {
+    KeepOnlyOwnFile(files, have_folder, folder, folder_length, &dictionary);
+    if (dictionary.status == platform::OpenStatus::kNotFound) continue;
+    ++found;
+    if (dictionary.status == platform::OpenStatus::kFailed) {
       // A file that exists but cannot be written is not updated: the user
       // is told, unlike for a file that is simply not there.
-      if (dictionary.status == platform::OpenStatus::kFailed) {
-        boxes.Show(kCannotOpenText, dictionary.path,
-                   platform::kMbOk | platform::kMbIconWarning);
-      }
+      ++refused;
+      boxes.Show(kCannotOpenText, dictionary.path,
+                 platform::kMbOk | platform::kMbIconWarning);
       continue;
     }
 
@@ -244,7 +267,9 @@ PatchResult PatchDictionaries(Files& files, platform::MessageBoxes& boxes,
     files.Close(dictionary.file);
   }
 
+  if (have_folder) files.Close(folder);
   files.Close(description.file);
+  if (found > 0 && refused == found) return kEveryDictionaryRefused;
   return any_patched ? kSomeDictionaryPatched : kNoDictionaryPatched;
 }
 

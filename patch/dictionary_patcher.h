@@ -2,6 +2,7 @@
 // language in the installation's data folder, in place.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "patch/patch_description.h"
@@ -11,11 +12,14 @@
 namespace tavelon::patch {
 
 enum PatchResult : int {
-  kSomeDictionaryPatched = 0,  // at least one file went through the records
-  kDescriptionUnreadable = 1,  // "info.tmp" missing or invalid, no file opened
-  kNoDictionaryPatched = 3,    // no file went through the records: none
-                               // present or openable, all already patched,
-                               // or no records
+  kSomeDictionaryPatched = 0,   // at least one file went through the records
+  kDescriptionUnreadable = 1,   // "info.tmp" missing or invalid, no file opened
+  kNoDictionaryPatched = 3,     // no file went through the records: none
+                                // present, all already patched, or no
+                                // records
+  kEveryDictionaryRefused = 4,  // files were found, and every one of them was
+                                // refused: not to be opened for writing, or
+                                // not the data folder's own file
 };
 
 // Paths are held in buffers of this size: at most 255 characters.
@@ -68,6 +72,15 @@ struct DictionaryFile {
 void OpenDictionaryFile(platform::Files& files, const char* data_folder,
                         const char* code, DictionaryFile* dictionary);
 
+// Keeps an opened dictionary only if it is the data folder's own file
+// (Files::IsOwnFile through the open `data_folder`; none is when that could
+// not be opened, `have_folder` false): otherwise closes it unread and marks
+// it kFailed, like a file that cannot be opened for writing.
+void KeepOnlyOwnFile(platform::Files& files, bool have_folder,
+                     platform::FileHandle data_folder,
+                     std::size_t data_folder_length,
+                     DictionaryFile* dictionary);
+
 // Where in a record's lookup the application of a file stopped.
 enum class FileStep {
   kSectionElement,  // the section table element giving the entry table
@@ -106,7 +119,8 @@ bool IsAlreadyPatched(platform::Files& files, platform::FileHandle file,
 // section and entry tables, so that a value written by an earlier record can
 // steer a later one. Each record makes two positioned reads and one
 // positioned write, in that order; the writes before the check record's are
-// flushed to the disk before it is written. A lookup or write is allowed
+// flushed to the disk before it is written, as far as the system can (a
+// failed flush stops nothing). A lookup or write is allowed
 // only within `length`, so the file never grows. Records written before a
 // stop stay written. Shows no message.
 FileReport ApplyRecords(platform::Files& files, platform::FileHandle file,
@@ -120,10 +134,11 @@ FileReport PatchDictionaryFile(platform::Files& files,
                                const PatchDescription& description);
 
 // Reads "info.tmp" from the current directory and patches each language's
-// dictionary file that exists and is not yet patched. A file whose
-// application stopped gets the warning kSeekErrorText; a language whose file
-// exists but cannot be opened for writing gets kCannotOpenText; both are
-// captioned with the file's path. Missing files are passed over in silence.
+// dictionary file that exists, is the data folder's own and is not yet
+// patched. A file whose application stopped gets the warning kSeekErrorText;
+// a language whose file exists but cannot be opened for writing, or is not
+// the folder's own, gets kCannotOpenText; both are captioned with the file's
+// path. Missing files are passed over in silence.
 // installation_folder: the product's folder, normally with a trailing
 // backslash (one is added if missing). With `released`, only the update
 // description released with the program is used: any other counts as

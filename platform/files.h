@@ -44,6 +44,17 @@ class Files {
   // Makes the writes made so far durable (FlushFileBuffers, fsync), so that
   // they are on the disk before any later write is. False when that fails.
   virtual bool Flush(FileHandle file) = 0;
+  // Opens an existing folder, to tell its own files from others
+  // (IsOwnFile); closed with Close. kFailed when the path is not a
+  // folder.
+  virtual OpenStatus OpenFolder(const char* path, FileHandle* folder) = 0;
+  // True when the open file is an ordinary file (not a folder, not a link)
+  // with exactly one name, and that name is `name` in the open folder: on
+  // Windows its final path is the folder's final path followed by `name`,
+  // compared without regard to case, so that no link, junction or hard link
+  // can make it another file.
+  virtual bool IsOwnFile(FileHandle file, FileHandle folder,
+                         const char* name) = 0;
   virtual void Close(FileHandle file) = 0;
 
  protected:

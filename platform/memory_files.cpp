@@ -32,6 +32,11 @@ void MemoryFiles::Add(const std::string& path, Bytes bytes) {
   file.locked = false;
 }
 
+void MemoryFiles::AddForeign(const std::string& path, Bytes bytes) {
+  Add(path, std::move(bytes));
+  files_[Lower(path)].foreign = true;
+}
+
 void MemoryFiles::AddLocked(const std::string& path) {
   files_[Lower(path)].locked = true;
 }
@@ -170,6 +175,32 @@ bool MemoryFiles::Flush(FileHandle file) {
   accesses_.push_back(
       Access{handle->path, Operation::kFlush, handle->position, 0, 0});
   return !fail;
+}
+
+OpenStatus MemoryFiles::OpenFolder(const char* path, FileHandle* folder) {
+  if (CountAndCheck(Operation::kOpenFolder, nullptr)) {
+    return OpenStatus::kFailed;
+  }
+  std::string key = Lower(path);
+  if (key.empty() || key.back() != '\\') key += '\\';
+  if (files_.count(key.substr(0, key.size() - 1)) != 0) {
+    return OpenStatus::kFailed;
+  }
+  const FileHandle handle = next_handle_++;
+  handles_[handle] = Handle{key, path, FileAccess::kRead, 0};
+  *folder = handle;
+  return OpenStatus::kOpened;
+}
+
+bool MemoryFiles::IsOwnFile(FileHandle file, FileHandle folder,
+                            const char* name) {
+  const bool fail = CountAndCheck(Operation::kIsOwnFile, nullptr);
+  const Handle* opened = Open(file);
+  const Handle* holder = Open(folder);
+  if (fail || opened == nullptr || holder == nullptr) return false;
+  const auto found = files_.find(opened->key);
+  return found != files_.end() && !found->second.foreign &&
+         opened->key == holder->key + Lower(name);
 }
 
 void MemoryFiles::Close(FileHandle file) {

@@ -23,7 +23,9 @@ class MemoryFiles final : public Files {
     kRead,
     kWrite,
     kClose,
-    kFlush
+    kFlush,
+    kOpenFolder,
+    kIsOwnFile,
   };
 
   // One call on an open file, as it reached the file (after any injected
@@ -42,14 +44,17 @@ class MemoryFiles final : public Files {
   // A file that exists but cannot be opened (as one locked by another
   // process): opening it fails with OpenStatus::kFailed.
   void AddLocked(const std::string& path);
+  // A file that opens like any other but is not its folder's own (a link
+  // to a file elsewhere, say): IsOwnFile says no.
+  void AddForeign(const std::string& path, Bytes bytes);
   // The content of a file, or nullptr when there is no such file.
   const Bytes* Find(const std::string& path) const;
 
   // Makes call number `number` (from 1, counted per operation over the life
   // of this object) of the operation fail. A failing read or write transfers
   // `transferred` bytes (really, so the position moves) and reports so; a
-  // failing open reports kFailed, a failing length -1, a failing flush
-  // false.
+  // failing open reports kFailed, a failing length -1, a failing flush or
+  // IsOwnFile false.
   void FailCall(Operation operation, int number, std::uint32_t transferred = 0);
   int Calls(Operation operation) const;
 
@@ -67,15 +72,19 @@ class MemoryFiles final : public Files {
   std::uint32_t Write(FileHandle file, const void* data,
                       std::uint32_t size) override;
   bool Flush(FileHandle file) override;
+  // Any folder opens, but for a path that names a file.
+  OpenStatus OpenFolder(const char* path, FileHandle* folder) override;
+  bool IsOwnFile(FileHandle file, FileHandle folder, const char* name) override;
   void Close(FileHandle file) override;
 
  private:
   struct File {
     Bytes bytes;
     bool locked = false;
+    bool foreign = false;
   };
   struct Handle {
-    std::string key;   // the lower-case path
+    std::string key;   // the lower-case path; a folder's ends with '\'
     std::string path;  // as opened
     FileAccess access;
     std::int64_t position = 0;
@@ -85,7 +94,7 @@ class MemoryFiles final : public Files {
   std::map<FileHandle, Handle> handles_;
   FileHandle next_handle_ = 1;
   std::vector<Access> accesses_;
-  int calls_[7] = {};
+  int calls_[9] = {};
   std::map<int, std::pair<int, std::uint32_t>> failures_;  // by operation
   int bad_handle_calls_ = 0;
 

@@ -303,7 +303,8 @@ TEST_F(DictionaryPatcherTest, StopAtLaterRecordKeepsEarlierOnes) {
 }
 
 // A positioning, read or write that fails during the records stops the file
-// with the warning; what was written stays.
+// with the warning; what was written stays. A flush that fails stops
+// nothing: the check record is still written last.
 TEST_F(DictionaryPatcherTest, FailedAccessInTheMiddleStopsWithWarning) {
   using Operation = RecordingFiles::Operation;
   struct Case {
@@ -322,7 +323,7 @@ TEST_F(DictionaryPatcherTest, FailedAccessInTheMiddleStopsWithWarning) {
       {"short read of record 2's entry table", Operation::kRead, 9, 3, 2},
       {"write of record 0", Operation::kWrite, 1, 0, 0},
       {"write of the check record", Operation::kWrite, 4, 0, 3},
-      {"flush before the check record", Operation::kFlush, 1, 0, 3},
+      {"flush before the check record", Operation::kFlush, 1, 0, 4},
   };
   const Bytes original = StandardDictionary().bytes();
   for (const Case& c : cases) {
@@ -341,7 +342,11 @@ TEST_F(DictionaryPatcherTest, FailedAccessInTheMiddleStopsWithWarning) {
       expected = Model(expected, {record}).bytes;
     }
     EXPECT_EQ(Dictionary("engtoIta.dic"), expected);
-    ExpectSeekWarning("Ita");
+    if (c.records_written < kRecords.size()) {
+      ExpectSeekWarning("Ita");
+    } else {
+      EXPECT_TRUE(boxes_.boxes.empty());
+    }
   }
 }
 
@@ -442,43 +447,63 @@ TEST_F(DictionaryPatcherTest, EachFileIsTakenOnItsOwn) {
   ExpectSeekWarning("Fre");
 }
 
-// A file that exists but cannot be opened for writing is not updated, and
-// the user is told; a missing one is passed over in silence.
+// A file that exists but cannot be opened for writing, or is not the data
+// folder's own file (a link to a file elsewhere), is not updated, and the
+// user is told; a missing one is passed over in silence. When every file
+// found is refused, the result says so.
 TEST_F(DictionaryPatcherTest, UnwritableFileIsReported) {
+  enum Kind { kFolder, kFile, kHardLink, kSymbolicLink, kPatched };
   struct Case {
     const char* name;
-    std::vector<const char*> folders;  // dictionary names taken by folders
-    std::vector<const char*> files;    // dictionary files
-    const char* caption;               // nullptr: no warning
+    std::vector<std::pair<Kind, const char*>> dictionaries;
+    const char* caption;  // nullptr: no warning
     PatchResult result;
   };
   // clang-format off
   const std::vector<Case> cases = {
-      {"folder of that name", {"engtoGer.dic"}, {}, "Ger",
-       kNoDictionaryPatched},
-      {"others still patched", {"engtoGer.dic"}, {"engtoSpa.dic"}, "Ger",
-       kSomeDictionaryPatched},
-      {"Jpn unwritable, jap patched", {"engtoJpn.dic"}, {"engtojap.dic"},
-       nullptr, kSomeDictionaryPatched},
-      {"Jpn missing, jap unwritable", {"engtojap.dic"}, {}, "jap",
-       kNoDictionaryPatched},
-      {"both unwritable", {"engtoJpn.dic", "engtojap.dic"}, {}, "Jpn",
-       kNoDictionaryPatched},
+      {"folder of that name", {{kFolder, "engtoGer.dic"}}, "Ger",
+       kEveryDictionaryRefused},
+      {"others still patched", {{kFolder, "engtoGer.dic"},
+       {kFile, "engtoSpa.dic"}}, "Ger", kSomeDictionaryPatched},
+      {"another already patched", {{kFolder, "engtoGer.dic"},
+       {kPatched, "engtoSpa.dic"}}, "Ger", kNoDictionaryPatched},
+      {"Jpn unwritable, jap patched", {{kFolder, "engtoJpn.dic"},
+       {kFile, "engtojap.dic"}}, nullptr, kSomeDictionaryPatched},
+      {"Jpn missing, jap unwritable", {{kFolder, "engtojap.dic"}}, "jap",
+       kEveryDictionaryRefused},
+      {"both unwritable", {{kFolder, "engtoJpn.dic"},
+       {kFolder, "engtojap.dic"}}, "Jpn", kEveryDictionaryRefused},
+      {"hard link", {{kHardLink, "engtoGer.dic"}}, "Ger",
+       kEveryDictionaryRefused},
+      {"hard link beside a file", {{kHardLink, "engtoGer.dic"},
+       {kFile, "engtoSpa.dic"}}, "Ger", kSomeDictionaryPatched},
+#if !defined(_WIN32)
+      {"symbolic link", {{kSymbolicLink, "engtoGer.dic"}}, "Ger",
+       kEveryDictionaryRefused},
+#endif
   };
   // clang-format on
+  const std::filesystem::path elsewhere = folder_.path() / "victim.dat";
+  const Bytes original = StandardDictionary().bytes();
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     std::filesystem::remove_all(data_folder());
     std::filesystem::create_directories(data_folder());
-    for (const char* name : c.folders) {
-      std::filesystem::create_directory(data_folder() / name);
-    }
-    for (const char* name : c.files) {
-      WriteDictionary(name, StandardDictionary().bytes());
+    test_support::WriteBytes(elsewhere, original);
+    for (const auto& [kind, name] : c.dictionaries) {
+      const std::filesystem::path path = data_folder() / name;
+      if (kind == kFolder) std::filesystem::create_directory(path);
+      if (kind == kFile) WriteDictionary(name, original);
+      if (kind == kPatched)
+        WriteDictionary(name, Model(original, kRecords).bytes);
+      if (kind == kHardLink) std::filesystem::create_hard_link(elsewhere, path);
+      if (kind == kSymbolicLink)
+        std::filesystem::create_symlink(elsewhere, path);
     }
     WriteInfo(kRecords);
 
     EXPECT_EQ(Run(), c.result);
+    EXPECT_EQ(test_support::ReadBytes(elsewhere), original);
     if (c.caption == nullptr) {
       EXPECT_TRUE(boxes_.boxes.empty());
     } else {

@@ -42,6 +42,9 @@ constexpr char kNotFound[] =
     "Please re-install previous version and try again";
 constexpr char kCompleted[] =
     "Update completed successfully!  Press OK to run updated Tavelon.";
+constexpr char kDictionariesRefused[] =
+    "Update failed - Could not write the Tavelon dictionaries\n"
+    "Please run the update as an administrator and try again";
 constexpr char kUnreadable[] =
     "Update failed - Could not read the update information file info.tmp\n"
     "Please run the update from its own folder and try again";
@@ -53,7 +56,8 @@ std::string Dictionary(const char* code) { return WholeRun::Dictionary(code); }
 
 // Every open of a run, in order: the update description, then the nine
 // languages' dictionaries, the Japanese one under both of its names (only
-// "engtojap.dic" exists).
+// "engtojap.dic" exists), and the product before it is handed to the
+// desktop's shell.
 const std::vector<std::string>& OpenSequence() {
   static const std::vector<std::string> paths = {
       kInfo,
@@ -67,6 +71,7 @@ const std::vector<std::string>& OpenSequence() {
       Dictionary("jap"),
       Dictionary("Ptg"),
       Dictionary("Spa"),
+      std::string(kInstallation) + "tavelon.exe",
   };
   return paths;
 }
@@ -254,6 +259,7 @@ class Rig : public WholeRun {
   explicit Rig(Scenario scenario) {
     for (const auto& file : FilesBefore()) files.Add(file.first, file.second);
     files.AddLocked(Dictionary("Ita"));
+    files.Add(Product(), {});
     if (scenario == Scenario::kBothEntries) {
       registry.SetValue(RegistryRoot::kLocalMachine, kAppPathsKey, "Path",
                         fakes::kRegSz, std::string("C:\\Tavelon") + '\0');
@@ -359,10 +365,11 @@ Place PlaceOf(const std::vector<MemoryFiles::Access>& accesses,
 
 // The outcome of a run whose n-th call of a file operation fails, worked
 // out from where that call falls in a run without failures. A dictionary
-// file's calls are: its length; the already-patched test (three
-// positionings and three reads); then per record two positionings each
-// followed by a read, and a positioning followed by the write; the flush
-// before the check record's write.
+// file's calls are: its check against the data folder; its length; the
+// already-patched test (three positionings and three reads); then per
+// record two positionings each followed by a read, and a positioning
+// followed by the write; the flush before the check record's write, which
+// stops nothing when it fails.
 Outcome FileFailure(FileOperation operation, int number,
                     std::uint32_t transferred,
                     const std::vector<MemoryFiles::Access>& clean) {
@@ -375,6 +382,8 @@ Outcome FileFailure(FileOperation operation, int number,
       outcome.files = FilesBefore();
       outcome.exit_code = kExitUpdateUnreadable;
       outcome.last = {kUnreadable, kCaption, kUnreadableFlags};
+    } else if (path == WholeRun::Product()) {
+      outcome.starts.pop_back();  // not there: not handed to the shell
     } else if (path != Dictionary("Jpn")) {
       // "engtoJpn.dic" failing still leaves "engtojap.dic" to be opened.
       outcome.warnings[Order(path)] = {kCannotOpen, path, kWarningFlags};
@@ -385,6 +394,27 @@ Outcome FileFailure(FileOperation operation, int number,
     return outcome;
   }
 
+  if (operation == FileOperation::kOpenFolder) {
+    // Without the data folder no dictionary is kept: each one found is
+    // refused, and nothing is written.
+    outcome.files = FilesBefore();
+    for (const char* code : {"Eng", "Ger", "jap", "Spa"}) {
+      outcome.warnings[Order(Dictionary(code))] = {
+          kCannotOpen, Dictionary(code), kWarningFlags};
+    }
+    outcome.exit_code = kExitUpdateUnreadable;
+    outcome.last = {kDictionariesRefused, kCaption, kUnreadableFlags};
+    return outcome;
+  }
+  if (operation == FileOperation::kIsOwnFile) {
+    // The n-th dictionary opened is taken for a link: refused, unread.
+    const std::string path =
+        Dictionary(std::vector<const char*>{"Eng", "Ger", "jap", "Spa"}.at(
+            static_cast<std::size_t>(number - 1)));
+    outcome.files[path] = FilesBefore()[path];
+    outcome.warnings[Order(path)] = {kCannotOpen, path, kWarningFlags};
+    return outcome;
+  }
   const Place place = PlaceOf(clean, operation, number);
   EXPECT_FALSE(place.path.empty());
   if (place.path == kInfo) {
@@ -410,10 +440,6 @@ Outcome FileFailure(FileOperation operation, int number,
       break;
     case FileOperation::kWrite:
       record = place.index;
-      break;
-    case FileOperation::kFlush:
-      // Only before the check record's write.
-      record = kRecords.size() - 1;
       break;
     default:
       break;
@@ -441,7 +467,8 @@ TEST(FaultInjectionTest, EachFileOperationFailingInTurn) {
       {FileOperation::kSetPosition, 0}, {FileOperation::kRead, 0},
       {FileOperation::kRead, 2},        {FileOperation::kWrite, 0},
       {FileOperation::kWrite, 3},       {FileOperation::kClose, 0},
-      {FileOperation::kFlush, 0},
+      {FileOperation::kFlush, 0},       {FileOperation::kOpenFolder, 0},
+      {FileOperation::kIsOwnFile, 0},
   };
   for (const Case& c : cases) {
     int number = 1;

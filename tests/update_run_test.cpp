@@ -105,17 +105,32 @@ class UpdateRunTest : public ::testing::Test {
   ReleaseBinding binding_ = kUnbound;
 };
 
+// An empty argument, or another copy of the update already running, stops
+// the run before anything is read, written or started.
 TEST_F(UpdateRunTest, RefusesAnEmptyArgumentBeforeDoingAnything) {
-  for (const char* command_line :
-       {"TavelonUpdate.exe", "TavelonUpdate.exe  \t ", "\"C:\\a b\\x.exe\""}) {
+  WriteDictionaryAndInfo();
+  struct {
+    const char* command_line;
+    bool another_copy;
+    const char* text;
+  } const cases[] = {
+      {"TavelonUpdate.exe", false, "Error in argument!"},
+      {"TavelonUpdate.exe  \t ", false, "Error in argument!"},
+      {"\"C:\\a b\\x.exe\"", false, "Error in argument!"},
+      {"TavelonUpdate.exe m", true, "The update is already running."},
+  };
+  for (const auto& c : cases) {
     boxes_.boxes.clear();
-    process_.command_line = command_line;
+    process_.command_line = c.command_line;
+    process_.another_copy_running = c.another_copy;
     EXPECT_EQ(kExitStopped, RunFromUpdateFolder());
     ASSERT_EQ(1u, boxes_.boxes.size());
-    EXPECT_EQ("Error in argument!", boxes_.boxes[0].text);
+    EXPECT_EQ(c.text, boxes_.boxes[0].text);
     EXPECT_EQ("Tavelon Setup", boxes_.boxes[0].caption);
     EXPECT_EQ(0x30u, boxes_.boxes[0].flags);
+    EXPECT_EQ(0, process_.only_copy_held);
   }
+  EXPECT_TRUE(files_.opens().empty());
   EXPECT_TRUE(registry_.attempts().empty());
   EXPECT_TRUE(windows_.cursor_changes.empty());
   EXPECT_TRUE(shell_.starts.empty());
@@ -167,6 +182,7 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
   WriteDictionaryAndInfo();
   shell_.results[install_ + "tavelon.exe"] = 42;
   shell_.elevated = true;
+  test_support::WriteBytes(folder_.path() / "inst" / "tavelon.exe", {});
   fakes::Journal& journal = clock_.journal;
   process_.journal = registry_.journal = boxes_.journal = files_.journal =
       &journal;
@@ -176,15 +192,18 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
     const auto starts = [&call](const char* prefix) {
       return call.rfind(prefix, 0) == 0;
     };
+    const bool product = call.find("tavelon.exe") != std::string::npos;
     if (starts("registry query")) return "lookup";
     if (starts("registry set")) return "option";
-    if (starts("open file") || starts("close file")) return "patching";
+    if ((starts("open file") || starts("close file")) && !product) {
+      return "patching";
+    }
     if (starts("start MS") || starts("start Mstts") || starts("sleep") ||
         starts("find #32770")) {
       return "installers";
     }
     if (starts("box Update completed")) return "completion box";
-    if (starts("elevated?") || starts("start from desktop tavelon.exe")) {
+    if (starts("elevated?") || product) {
       return "product start";
     }
     return call;
@@ -195,12 +214,13 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
       steps.push_back(step(call));
     }
   }
-  EXPECT_EQ(steps, (std::vector<std::string>{
-                       "command line", "module path", "lookup", "wait cursor",
-                       "find Tavelon", "open window process", "close window",
-                       "pause", "wait for process", "close process", "option",
-                       "patching", "arrow cursor", "installers",
-                       "completion box", "product start"}));
+  EXPECT_EQ(steps,
+            (std::vector<std::string>{
+                "command line", "begin only copy", "module path", "lookup",
+                "wait cursor", "find Tavelon", "open window process",
+                "close window", "pause", "wait for process", "close process",
+                "option", "patching", "arrow cursor", "installers",
+                "completion box", "product start", "end only copy"}));
 }
 
 // The product's process is waited for after the pause, at most 30 s from
@@ -217,6 +237,7 @@ TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
     int pauses;
     std::vector<std::uint32_t> waits;
     std::uint64_t done_ms;  // when the run went on, after the close request
+    std::uint64_t pause = kPause;
   } const cases[] = {
       {"exits at once", true, true, 0, 1, {29700}, kPause},
       {"exits after 2.5 s", true, true, 2500, 1, {29700}, 2500},
@@ -224,13 +245,22 @@ TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
       {"never exits", true, true, fakes::kNever, 1, {29700}, 30000},
       {"process not openable", true, false, fakes::kNever, 1, {}, kPause},
       {"no window", false, true, 0, 0, {}, 0},
+      // A pause longer than the bound leaves nothing to wait, not 49 days.
+      {"pause beyond the bound",
+       true,
+       true,
+       fakes::kNever,
+       1,
+       {0},
+       31000,
+       31000},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     WriteDictionaryAndInfo();
     clock_.now_ms = 0;
     pauses = 0;
-    pause_ms = kPause;
+    pause_ms = c.pause;
     windows_.waits.clear();
     windows_.looks.clear();
     windows_.windows.clear();
@@ -270,6 +300,20 @@ TEST_F(UpdateRunTest, AnUnreadableUpdateDescriptionIsReportedAsAFailure) {
   EXPECT_EQ(1u, OptionValue());
   ASSERT_EQ(3u, shell_.starts.size());
   EXPECT_EQ(install_ + "tavelon.exe", shell_.starts[2].file);
+
+  // Every dictionary found refused (here a folder in its place): the same
+  // kind of failure, with its own advice.
+  std::filesystem::remove(dictionary_);
+  std::filesystem::create_directory(dictionary_);
+  boxes_.boxes.clear();
+  EXPECT_EQ(kExitUpdateUnreadable, RunFromUpdateFolder());
+  ASSERT_EQ(2u, boxes_.boxes.size());
+  EXPECT_EQ(
+      "Update failed - Could not write the Tavelon dictionaries\nPlease run "
+      "the update as an administrator and try again",
+      boxes_.boxes[1].text);
+  EXPECT_EQ(kUnreadableFlags, boxes_.boxes[1].flags);
+  EXPECT_EQ(install_ + "tavelon.exe", shell_.starts.back().file);
 }
 
 TEST_F(UpdateRunTest, AnAlreadyPatchedOrEmptyUpdateStillCompletes) {
@@ -303,22 +347,30 @@ TEST_F(UpdateRunTest, TheArgumentsFirstCharacterChoosesTheVoice) {
 
 // An elevated update has the desktop's shell start the product, so that it
 // runs with the user's own rights, and starts nothing when that fails; the
-// update starts it itself only when it is not elevated. The installers need
-// the rights: the update always starts them itself.
+// update starts it itself only when it is not elevated. A missing product
+// is never handed to the desktop's shell, which would show a box of its
+// own. The installers need the rights: the update always starts them
+// itself.
 TEST_F(UpdateRunTest, RestartsTheProductFromTheDesktopWhenElevated) {
   struct {
     bool elevated;
     bool desktop_shell_works;
+    bool present;
     std::vector<bool> product_starts_from_desktop;
   } const cases[] = {
-      {true, true, {true}},
-      {true, false, {true}},
-      {false, true, {false}},
+      {true, true, true, {true}},    {true, false, true, {true}},
+      {false, true, true, {false}},  {true, true, false, {}},
+      {false, true, false, {false}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.elevated) +
-                 std::to_string(c.desktop_shell_works));
+                 std::to_string(c.desktop_shell_works) +
+                 std::to_string(c.present));
     WriteDictionaryAndInfo();
+    std::filesystem::remove(folder_.path() / "inst" / "tavelon.exe");
+    if (c.present) {
+      test_support::WriteBytes(folder_.path() / "inst" / "tavelon.exe", {});
+    }
     shell_.starts.clear();
     shell_.results[install_ + "tavelon.exe"] = 42;
     shell_.elevated = c.elevated;
@@ -334,7 +386,7 @@ TEST_F(UpdateRunTest, RestartsTheProductFromTheDesktopWhenElevated) {
       }
     }
     EXPECT_EQ(c.product_starts_from_desktop, from_desktop);
-    EXPECT_EQ(3u + from_desktop.size() - 1, shell_.starts.size());
+    EXPECT_EQ(2u + from_desktop.size(), shell_.starts.size());
   }
 }
 

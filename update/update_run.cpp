@@ -56,12 +56,17 @@ void CloseRunningProduct(platform::Windows& windows, platform::Sleeper& clock,
   windows.CloseProcess(process);
 }
 
-void StartProduct(platform::Shell& shell, const char* product_path,
-                  const char* installation_folder) {
+void StartProduct(platform::Shell& shell, platform::Files& files,
+                  const char* product_path, const char* installation_folder) {
   if (shell.IsElevated()) {
     // The product's folder comes from a registry entry that any program of
     // the user can change: what lies there never runs elevated.
-    shell.OpenFromDesktop(product_path, installation_folder);
+    platform::FileHandle product = 0;
+    if (files.OpenExisting(product_path, platform::FileAccess::kRead,
+                           &product) == platform::OpenStatus::kOpened) {
+      files.Close(product);
+      shell.OpenFromDesktop(product_path, installation_folder);
+    }
     return;
   }
   shell.Open(product_path, installation_folder);
@@ -85,16 +90,9 @@ void ShowNotReleased(platform::MessageBoxes& boxes, const char* name) {
   boxes.Show(text, kCaption, kFailureFlags);
 }
 
-}  // namespace
-
-int RunUpdate(const RunPlatform& system) {
-  const char* argument = ArgumentFromCommandLine(system.process.CommandLine());
-  if (argument[0] == '\0') {
-    system.boxes.Show(kArgumentError, kCaption, platform::kMbIconWarning);
-    return kExitStopped;
-  }
-  const bool male_voice = ChoosesMaleVoice(argument);
-
+// The update after its argument was accepted, while it is the only copy
+// running.
+int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice) {
   char update_folder[kFolderBufferSize];
   FindUpdateFolder(system.process, update_folder);
 
@@ -136,16 +134,25 @@ int RunUpdate(const RunPlatform& system) {
       system.shell, system.windows, system.sleeper, update_folder, male_voice,
       binding.bound ? &installers : nullptr);
 
+  // One box at the end: a file that is not the one released first, then
+  // dictionaries that could not be written, else the completion message.
+  const bool info_refused =
+      binding.bound && patched == patch::kDescriptionUnreadable;
+  const bool nothing_written = patched == patch::kDescriptionUnreadable ||
+                               patched == patch::kEveryDictionaryRefused;
   int exit_code = kExitCompleted;
-  if (patched == patch::kDescriptionUnreadable && binding.bound) {
-    ShowNotReleased(system.boxes, patch::kPatchDescriptionName);
+  if (nothing_written) {
     exit_code = kExitUpdateUnreadable;
   } else if (refused_installer != nullptr) {
-    ShowNotReleased(system.boxes, refused_installer);
     exit_code = kExitInstallerRefused;
+  }
+  if (info_refused || refused_installer != nullptr) {
+    ShowNotReleased(system.boxes, info_refused ? patch::kPatchDescriptionName
+                                               : refused_installer);
   } else if (patched == patch::kDescriptionUnreadable) {
     system.boxes.Show(kUnreadableMessage, kCaption, kFailureFlags);
-    exit_code = kExitUpdateUnreadable;
+  } else if (patched == patch::kEveryDictionaryRefused) {
+    system.boxes.Show(kDictionariesRefusedMessage, kCaption, kFailureFlags);
   } else {
     system.boxes.Show(kCompletedMessage, kCaption,
                       platform::kMbIconInformation |
@@ -157,8 +164,27 @@ int RunUpdate(const RunPlatform& system) {
                            installation_folder) &&
       platform::AppendToPath(product_path, sizeof product_path,
                              kProductProgram)) {
-    StartProduct(system.shell, product_path, installation_folder);
+    StartProduct(system.shell, system.files, product_path, installation_folder);
   }
+  return exit_code;
+}
+
+}  // namespace
+
+int RunUpdate(const RunPlatform& system) {
+  const char* argument = ArgumentFromCommandLine(system.process.CommandLine());
+  if (argument[0] == '\0') {
+    system.boxes.Show(kArgumentError, kCaption, platform::kMbIconWarning);
+    return kExitStopped;
+  }
+  // Two copies would patch the same files and start everything twice; the
+  // program has no window, so nothing else shows that one already runs.
+  if (!system.process.BeginOnlyCopy()) {
+    system.boxes.Show(kAlreadyRunning, kCaption, platform::kMbIconWarning);
+    return kExitStopped;
+  }
+  const int exit_code = UpdateAsOnlyCopy(system, ChoosesMaleVoice(argument));
+  system.process.EndOnlyCopy();
   return exit_code;
 }
 

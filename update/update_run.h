@@ -16,20 +16,26 @@ namespace tavelon::update {
 // The process exit codes.
 enum ExitCode : int {
   kExitCompleted = 0,  // ran to the end; the update information was read
-  kExitStopped = 1,    // stopped before changing anything
+  // Stopped before changing anything, or another copy was running.
+  kExitStopped = 1,
   // Ran to the end, but no dictionary was written: info.tmp could not be
-  // read, or was not the one released with the program.
+  // read or was not the one released with the program, or every dictionary
+  // found was refused.
   kExitUpdateUnreadable = 2,
   // Ran to the end, but an installer was not the one released: not started.
   kExitInstallerRefused = 3,
 };
 
 inline constexpr char kArgumentError[] = "Error in argument!";
+inline constexpr char kAlreadyRunning[] = "The update is already running.";
 inline constexpr char kCompletedMessage[] =
     "Update completed successfully!  Press OK to run updated Tavelon.";
 inline constexpr char kUnreadableMessage[] =
     "Update failed - Could not read the update information file info.tmp\n"
     "Please run the update from its own folder and try again";
+inline constexpr char kDictionariesRefusedMessage[] =
+    "Update failed - Could not write the Tavelon dictionaries\n"
+    "Please run the update as an administrator and try again";
 // Shown with the name of the first file refused by a bound program.
 inline constexpr char kNotReleasedBefore[] = "Update failed - ";
 inline constexpr char kNotReleasedAfter[] =
@@ -78,9 +84,11 @@ void CloseRunningProduct(platform::Windows& windows, platform::Sleeper& clock,
 // Starts the updated product, never with the update's own rights: an
 // elevated update asks the desktop's shell to start it, so that the product
 // runs with the user's rights, and starts nothing when that cannot be done;
-// an update that is not elevated starts it itself.
-void StartProduct(platform::Shell& shell, const char* product_path,
-                  const char* installation_folder);
+// an update that is not elevated starts it itself. A program that is not
+// there is never handed to the desktop's shell, which would say so in a box
+// of its own.
+void StartProduct(platform::Shell& shell, platform::Files& files,
+                  const char* product_path, const char* installation_folder);
 
 // The update folder: the program's own path cut just after its last
 // backslash. Left empty when the path could not be had in full.

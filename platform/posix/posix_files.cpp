@@ -74,8 +74,37 @@ bool FindNameIgnoringCase(char (&path)[kMaxPath]) {
 }
 
 int OpenFlags(FileAccess access) {
-  // POSIX has no sharing modes: a locked file is opened read-only.
-  return (access == FileAccess::kReadWrite ? O_RDWR : O_RDONLY) | O_CLOEXEC;
+  // POSIX has no sharing modes: a locked file is opened read-only. A file
+  // to be written is never reached through a symbolic link.
+  return (access == FileAccess::kReadWrite ? O_RDWR | O_NOFOLLOW : O_RDONLY) |
+         O_CLOEXEC;
+}
+
+// True when the folder holds, under `name` or a name equal to it without
+// regard to case, the very file described by `file` itself, not a link.
+bool FolderHoldsFile(int folder, const char* name, const struct stat& file) {
+  struct stat entry;
+  if (fstatat(folder, name, &entry, AT_SYMLINK_NOFOLLOW) == 0) {
+    return entry.st_dev == file.st_dev && entry.st_ino == file.st_ino;
+  }
+  if (errno != ENOENT) return false;
+  const int listed = openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (listed < 0) return false;
+  DIR* items = fdopendir(listed);
+  if (items == nullptr) {
+    close(listed);
+    return false;
+  }
+  bool held = false;
+  while (const dirent* item = readdir(items)) {
+    if (strcasecmp(item->d_name, name) == 0 &&
+        fstatat(folder, item->d_name, &entry, AT_SYMLINK_NOFOLLOW) == 0 &&
+        entry.st_dev == file.st_dev && entry.st_ino == file.st_ino) {
+      held = true;
+    }
+  }
+  closedir(items);
+  return held;
 }
 
 class PosixFiles final : public Files {
@@ -161,6 +190,26 @@ class PosixFiles final : public Files {
       result = fsync(Descriptor(file));
     } while (result < 0 && errno == EINTR);
     return result == 0;
+  }
+
+  OpenStatus OpenFolder(const char* path, FileHandle* folder) override {
+    char posix_path[kMaxPath];
+    if (!ToPosixPath(path, posix_path)) return OpenStatus::kFailed;
+    const int descriptor =
+        OpenRetrying(posix_path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (descriptor < 0) {
+      return errno == ENOENT ? OpenStatus::kNotFound : OpenStatus::kFailed;
+    }
+    *folder = descriptor;
+    return OpenStatus::kOpened;
+  }
+
+  bool IsOwnFile(FileHandle file, FileHandle folder,
+                 const char* name) override {
+    struct stat status;
+    return fstat(Descriptor(file), &status) == 0 && S_ISREG(status.st_mode) &&
+           status.st_nlink == 1 &&
+           FolderHoldsFile(Descriptor(folder), name, status);
   }
 
   void Close(FileHandle file) override { close(Descriptor(file)); }

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstring>
 
 #include "platform/files.h"
 #include "platform/system.h"
@@ -28,6 +29,26 @@ bool FileCannotExist(DWORD error) {
     default:
       return false;
   }
+}
+
+// Final paths longer than this are refused.
+constexpr DWORD kFinalPathSize = 1024;
+
+// The final path of an open file or folder (GetFinalPathNameByHandleW,
+// taken by name: Windows Vista and later have it), its letters in upper
+// case so that paths compare without regard to case. Its length, or 0.
+DWORD UpperFinalPath(HANDLE handle, wchar_t (&path)[kFinalPathSize]) {
+  using GetFinalPathFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
+  if (kernel == nullptr) return 0;
+  const auto get_final_path =
+      reinterpret_cast<GetFinalPathFunction>(reinterpret_cast<void (*)()>(
+          GetProcAddress(kernel, "GetFinalPathNameByHandleW")));
+  if (get_final_path == nullptr) return 0;
+  const DWORD length = get_final_path(handle, path, kFinalPathSize, 0);
+  if (length == 0 || length >= kFinalPathSize) return 0;
+  CharUpperBuffW(path, length);
+  return length;
 }
 
 class Win32Files final : public Files {
@@ -96,6 +117,59 @@ class Win32Files final : public Files {
 
   bool Flush(FileHandle file) override {
     return FlushFileBuffers(ToHandle(file)) != 0;
+  }
+
+  OpenStatus OpenFolder(const char* path, FileHandle* folder) override {
+    // Without the trailing backslash that the program's folders carry.
+    char name[MAX_PATH];
+    const std::size_t length = std::strlen(path);
+    if (length == 0 || length >= sizeof name) return OpenStatus::kFailed;
+    std::memcpy(name, path, length + 1);
+    if (length > 1 && name[length - 1] == '\\' && name[length - 2] != ':') {
+      name[length - 1] = '\0';
+    }
+    const HANDLE handle = CreateFileA(
+        name, FILE_READ_ATTRIBUTES,
+        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+      return FileCannotExist(GetLastError()) ? OpenStatus::kNotFound
+                                             : OpenStatus::kFailed;
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(handle, &information) ||
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+      CloseHandle(handle);
+      return OpenStatus::kFailed;
+    }
+    *folder = reinterpret_cast<FileHandle>(handle);
+    return OpenStatus::kOpened;
+  }
+
+  bool IsOwnFile(FileHandle file, FileHandle folder,
+                 const char* name) override {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(ToHandle(file), &information) ||
+        (information.dwFileAttributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        information.nNumberOfLinks != 1) {
+      return false;
+    }
+    wchar_t file_path[kFinalPathSize];
+    wchar_t expected[kFinalPathSize];
+    const DWORD file_length = UpperFinalPath(ToHandle(file), file_path);
+    DWORD length = UpperFinalPath(ToHandle(folder), expected);
+    if (file_length == 0 || length == 0) return false;
+    if (expected[length - 1] != L'\\') expected[length++] = L'\\';
+    const int name_length = MultiByteToWideChar(
+        CP_ACP, MB_ERR_INVALID_CHARS, name, -1, expected + length,
+        static_cast<int>(kFinalPathSize - length));
+    if (name_length <= 1) return false;
+    length += static_cast<DWORD>(name_length - 1);
+    CharUpperBuffW(expected + length - (name_length - 1),
+                   static_cast<DWORD>(name_length - 1));
+    return file_length == length &&
+           std::memcmp(file_path, expected, length * sizeof *expected) == 0;
   }
 
   void Close(FileHandle file) override { CloseHandle(ToHandle(file)); }

@@ -189,9 +189,21 @@ class FakeProcess final : public platform::Process {
     }
     return n;
   }
+  bool BeginOnlyCopy() override {
+    Note(journal, "begin only copy");
+    if (another_copy_running) return false;
+    ++only_copy_held;
+    return true;
+  }
+  void EndOnlyCopy() override {
+    Note(journal, "end only copy");
+    --only_copy_held;
+  }
   std::string command_line;
   std::string module_path;
   bool fail_module_path = false;
+  bool another_copy_running = false;
+  int only_copy_held = 0;  // taken and not given back
   Journal* journal = nullptr;
 };
 

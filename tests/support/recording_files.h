@@ -55,6 +55,16 @@ class RecordingFiles final : public platform::Files {
   std::uint32_t Write(platform::FileHandle file, const void* data,
                       std::uint32_t size) override;
   bool Flush(platform::FileHandle file) override;
+  platform::OpenStatus OpenFolder(const char* path,
+                                  platform::FileHandle* folder) override {
+    const platform::OpenStatus status = inner_.OpenFolder(path, folder);
+    if (status == platform::OpenStatus::kOpened) open_[*folder] = path;
+    return status;
+  }
+  bool IsOwnFile(platform::FileHandle file, platform::FileHandle folder,
+                 const char* name) override {
+    return inner_.IsOwnFile(file, folder, name);
+  }
   void Close(platform::FileHandle file) override;
 
   // Notes each file opened, by its path.

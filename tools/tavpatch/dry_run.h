@@ -65,6 +65,13 @@ class OverlayFile final : public platform::Files {
   std::uint32_t Write(platform::FileHandle file, const void* data,
                       std::uint32_t size) override;
   bool Flush(platform::FileHandle) override { return true; }
+  platform::OpenStatus OpenFolder(const char*, platform::FileHandle*) override {
+    return platform::OpenStatus::kFailed;
+  }
+  bool IsOwnFile(platform::FileHandle, platform::FileHandle,
+                 const char*) override {
+    return false;
+  }
   void Close(platform::FileHandle file) override;
 
  private:
