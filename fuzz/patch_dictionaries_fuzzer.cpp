@@ -2,7 +2,7 @@
 // dictionary file, patched in memory, with one call of the file operations
 // made to fail when the input asks for it. A small model of the patch, of
 // its own, says what must come of it; after every run the target checks:
-// the result (0, 1 or 3), the message boxes (at most one warning per file),
+// the result (0, 1, 3 or 4), the message boxes (at most one warning per file),
 // the dictionary's bytes (records before a stop written exactly, none after
 // it), the calls made, no read or write outside the file's bytes as they
 // were, no growth, the description never written, and every file closed.
@@ -131,6 +131,8 @@ class Model {
     if (records_.empty()) return 3;
 
     bool any = false;
+    int found = 0;
+    int refused = 0;
     for (const char* code : kNames) {
       if (std::strcmp(code, "jap") == 0) continue;  // only as the fallback
       std::string opened = PathOf(code);
@@ -142,13 +144,20 @@ class Model {
         if (status == kFailed && failed.empty()) failed = opened;
       }
       if (status != kOpened) {
-        if (!failed.empty()) boxes.push_back({kCannotOpen, failed, kWarning});
+        if (!failed.empty()) {
+          boxes.push_back({kCannotOpen, failed, kWarning});
+          ++found;
+          ++refused;
+        }
         continue;
       }
+      ++found;
       const int outcome = Patch();
       if (outcome != kAlreadyPatched) any = true;
       if (outcome == kStopped) boxes.push_back({kSeekError, opened, kWarning});
     }
+    // Every dictionary found refused: nothing could be written.
+    if (found > 0 && refused == found) return 4;
     return any ? 0 : 3;
   }
 
@@ -343,7 +352,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   Model model(info, dictionary, path, fail_operation, fail_number, transferred);
   const int expected = model.Run();
 
-  FUZZ_CHECK(result == 0 || result == 1 || result == 3);
+  FUZZ_CHECK(result == 0 || result == 1 || result == 3 || result == 4);
   FUZZ_CHECK(result == expected);
   FUZZ_CHECK(boxes.boxes.size() == model.boxes.size());
   for (std::size_t i = 0; i < boxes.boxes.size(); ++i) {

@@ -429,7 +429,12 @@ TEST_F(TavpatchCheckTest, PredictsWhatThePatcherDoesAndWritesNothing) {
   // the first record reads: a run cut short after it would not heal.
   WriteDictionary("engtoGer.dic",
                   StandardDictionary().Entry(360, 9, 99).bytes());
-  std::filesystem::create_directory(data_folder() / "engtoIta.dic");
+  // A hard link to a file outside the data folder: refused like a file
+  // that cannot be opened for writing.
+  test_support::WriteBytes(folder_.path() / "elsewhere.dat",
+                           StandardDictionary().bytes());
+  std::filesystem::create_hard_link(folder_.path() / "elsewhere.dat",
+                                    data_folder() / "engtoIta.dic");
   WriteDictionary("engtojap.dic", StandardDictionary().bytes());
   WriteDictionary("engtoPtg.dic", Bytes(2, 0));
   // The first record's entry element (998) ends past the end.

@@ -1,6 +1,7 @@
 #include "tools/tavpatch/folder_check.h"
 
 #include <cstddef>
+#include <cstring>
 #include <memory>
 
 #include "platform/path_text.h"
@@ -57,12 +58,20 @@ bool FindDataFolder(Files& files, const char* folder,
   return patch::MakeDictionaryPath(data_folder, patch::kLanguageCodes[0], path);
 }
 
+// The data folder as the updater holds it open, to keep only its own files.
+struct OpenFolder {
+  bool opened;
+  FileHandle handle;
+};
+
 LanguageCheck CheckLanguage(Files& files, const char* data_folder,
-                            const char* code,
+                            const OpenFolder& folder, const char* code,
                             const patch::PatchDescription& description) {
   LanguageCheck check{code, "", LanguageOutcome::kNotPresent, {}};
   patch::DictionaryFile dictionary;
   patch::OpenDictionaryFile(files, data_folder, code, &dictionary);
+  patch::KeepOnlyOwnFile(files, folder.opened, folder.handle,
+                         std::strlen(data_folder), &dictionary);
   check.path = dictionary.path;
   if (dictionary.status == OpenStatus::kNotFound) return check;
   if (dictionary.status == OpenStatus::kFailed) {
@@ -113,6 +122,13 @@ FolderCheck CheckFolder(Files& files, const char* description_path,
   check.data_folder = data_folder;
   if (!check.data_folder_usable) return check;
 
+  OpenFolder open_folder{false, 0};
+  if (description->count > 0) {
+    open_folder.opened = files.OpenFolder(data_folder, &open_folder.handle) ==
+                         OpenStatus::kOpened;
+  }
+  int found = 0;
+  int unwritable = 0;
   for (const char* code : patch::kLanguageCodes) {
     if (!patch::HasDictionaryFile(code)) continue;
     if (description->count == 0) {
@@ -126,12 +142,18 @@ FolderCheck CheckFolder(Files& files, const char* description_path,
       continue;
     }
     check.languages.push_back(
-        CheckLanguage(files, data_folder, code, *description));
+        CheckLanguage(files, data_folder, open_folder, code, *description));
     const LanguageOutcome outcome = check.languages.back().outcome;
     if (outcome == LanguageOutcome::kAllApplied ||
         outcome == LanguageOutcome::kStopped) {
       check.updater_result = patch::kSomeDictionaryPatched;
     }
+    if (outcome != LanguageOutcome::kNotPresent) ++found;
+    if (outcome == LanguageOutcome::kUnwritable) ++unwritable;
+  }
+  if (open_folder.opened) files.Close(open_folder.handle);
+  if (found > 0 && unwritable == found) {
+    check.updater_result = patch::kEveryDictionaryRefused;
   }
   return check;
 }
