@@ -529,7 +529,8 @@ TEST_F(DictionaryPatcherTest, FileHeldWithoutWriteSharingIsReported) {
   const PatchResult result = Run();
   CloseHandle(held);
 
-  EXPECT_EQ(result, kNoDictionaryPatched);
+  // The only dictionary found was refused.
+  EXPECT_EQ(result, kEveryDictionaryRefused);
   ASSERT_EQ(boxes_.boxes.size(), 1u);
   EXPECT_EQ(boxes_.boxes[0].text,
             "Cannot open this file for writing. Skipping...");
