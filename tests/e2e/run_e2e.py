@@ -13,6 +13,7 @@ prefix, resetting folders and registry entries before each, and ends with
 """
 
 import argparse
+import os
 import struct
 import sys
 import time
@@ -35,6 +36,19 @@ DECOY = r"C:\Old Tavelon"
 UPDATER = UPDATE + r"\TavelonUpdate.exe"
 QUOTED_UPDATER = '"' + UPDATER + '"'
 DIRECTORY = object()  # a folder where a dictionary file is expected
+
+
+class Link:
+    """A dictionary file that is a link ("hard" or "symbolic") to target, a
+    file outside the data folder that holds content."""
+
+    def __init__(self, kind, target, content):
+        self.kind, self.target, self.content = kind, target, content
+
+
+def content_of(dictionary):
+    return dictionary.content if isinstance(dictionary, Link) else dictionary
+
 
 RECORDS = t.make_records(seed=7, count=12)
 INFO = t.info_file(RECORDS, reserved=b"\x01\x02\x03")
@@ -131,10 +145,17 @@ class Scenario:
         desk.put(INSTALL + r"\tavelon.exe", desk.programs.product)
         desk.path(INSTALL + r"\data").mkdir(parents=True)
         for name, content in dictionaries.items():
+            path = desk.path(INSTALL + r"\data" + "\\" + name)
             if content is DIRECTORY:
-                desk.path(INSTALL + r"\data" + "\\" + name).mkdir()
+                path.mkdir()
+            elif isinstance(content, Link):
+                target = desk.put(content.target, content.content)
+                if content.kind == "hard":
+                    os.link(target, path)
+                else:
+                    path.symlink_to(target)
             else:
-                desk.put(INSTALL + r"\data" + "\\" + name, content)
+                path.write_bytes(content)
         # An older copy that the lookup must not pick when the Run entry
         # names the installation.
         desk.put(DECOY + r"\data\engtoEng.dic", t.build_dictionary(99))
@@ -151,7 +172,15 @@ class Scenario:
             "install": t.folder_state(self.desk.path(INSTALL)),
             "decoy": t.folder_state(self.desk.path(DECOY)),
             "options": self.desk.wine.reg_values(t.OPTIONS_KEY),
+            "targets": self.targets(),
         }
+
+    def targets(self):
+        """The files that linked dictionaries lead to: {path: (bytes,
+        mtime in ns)}."""
+        paths = [self.desk.path(d.target) for d in self.dictionaries.values()
+                 if isinstance(d, Link)]
+        return {p: (p.read_bytes(), p.stat().st_mtime_ns) for p in paths}
 
     def run(self, argument_text, cwd=UPDATE, cmdline=None, **kwargs):
         if cmdline is None:
@@ -163,7 +192,8 @@ class Scenario:
         """Bytes of every dictionary after the update, and the warning boxes
         (text, caption) it shows, in language order."""
         data = INSTALL + r"\data" + "\\"
-        after = {name: content for name, content in self.dictionaries.items()
+        after = {name: content_of(content)
+                 for name, content in self.dictionaries.items()
                  if content is not DIRECTORY}
         boxes = []
         for code in t.LANGUAGES:
@@ -178,6 +208,10 @@ class Scenario:
                           n in self.held]
                 if denied:
                     boxes.append((t.CANNOT_WRITE, data + denied[0]))
+                continue
+            if isinstance(self.dictionaries[opened], Link):
+                # Opened, but not the data folder's own file: never written.
+                boxes.append((t.CANNOT_WRITE, data + opened))
                 continue
             after[opened], outcome = t.apply_update(after[opened], records)
             if outcome == "seek error":
@@ -213,13 +247,16 @@ def check_boxes_seen(check, run):
         check.equal(box["owner"], "0x0", "owner window of the box")
 
 
-def check_nothing_changed(check, scenario, run):
+def check_nothing_changed(check, scenario, run, before=None):
+    """Nothing changed since before (the scenario's start unless given),
+    nothing closed or started."""
+    before = before or scenario.before
     after = scenario.snapshot()
-    check.that(after["install"] == scenario.before["install"],
+    check.that(after["install"] == before["install"],
                "the installation's files changed (bytes or times)")
-    check.that(after["decoy"] == scenario.before["decoy"],
+    check.that(after["decoy"] == before["decoy"],
                "the other installation's files changed")
-    check.equal(after["options"], scenario.before["options"], "the options")
+    check.equal(after["options"], before["options"], "the options")
     check.equal(run.of("product", "WM_CLOSE"), [], "close requests")
     check.equal(run.of("installer", "started"), [], "installers started")
     check.equal(run.of("product", "started"), [], "translator started")
@@ -235,9 +272,13 @@ def check_dictionaries(check, scenario, run, expected_warnings=None):
                        f"{name}: bytes differ from the model "
                        f"({describe_difference(state[name][0], content)})")
     for name, (_, mtime) in state.items():
-        if expected.get(name) == scenario.dictionaries.get(name):
+        if expected.get(name) == content_of(scenario.dictionaries.get(name)):
             check.equal(mtime, scenario.before["install"]["data/" + name][1],
                         f"{name}: time of last change (not to be written)")
+    targets = scenario.targets()
+    check.equal([p.name for p in targets
+                 if targets[p] != scenario.before["targets"][p]], [],
+                "files that linked dictionaries lead to, changed")
     check.that(scenario.desk.path(INSTALL + r"\data").is_dir(),
                "the data folder")
     check.that(t.folder_state(scenario.desk.path(DECOY)) ==
@@ -622,6 +663,53 @@ def second_run_changes_nothing(desk, check):
 
 
 @case
+def second_copy(desk, check):
+    """The update started again, from its folder with the same command
+    line, while the first copy shows its completion box (held there): the
+    second says that the update is already running and ends with 1 before
+    it reads, writes or starts anything. The first, let go, ends as usual:
+    each installer and the translator started once."""
+    scenario = Scenario(desk, default_dictionaries(),
+                        run_entry(INSTALL + r"\tavelon.exe"))
+    go = desk.scratch / "press-first"
+    first = desk.start_update(QUOTED_UPDATER + " m", UPDATE, program=UPDATER,
+                              dialog_ms=scenario.dialog_ms,
+                              press_when=t.Wine.windows_path(go))
+    try:
+        check.that(desk.wait_for(lambda e: e.source == "user" and
+                                 e.name == "box-shown", 90, first.started_ms),
+                   "the first copy showed no box")
+        # The option back as it was, so that a write would show.
+        desk.wine.reg_import("REGEDIT4\n" + OPTIONS_BEFORE, desk.scratch)
+        during = scenario.snapshot()
+        second = scenario.run("m")
+    finally:
+        go.touch()
+        run = desk.finish_update(first)
+    check.equal(second.exit_code, 1, "second copy's exit code")
+    check.equal(box_tuples(second),
+                [(t.ALREADY_RUNNING, t.CAPTION, t.MB_ICONWARNING)],
+                "second copy's boxes")
+    check_boxes_seen(check, second)
+    check.equal([(c["function"], c.get("ms")) for c in second.calls()
+                 if c["function"] != "MessageBoxA"],
+                [("WaitForSingleObject", "0")],
+                "second copy's calls but its box (the mutex's wait only)")
+    check_nothing_changed(check, scenario, second, before=during)
+    ended = second.of("user", "exit")
+    check.that(ended and all(p.ms >= ended[0].ms
+                             for p in run.of("user", "ok-pressed")),
+               "the first copy's box was pressed before the second ended")
+
+    check.equal(run.exit_code, 0, "first copy's exit code")
+    check_dictionaries(check, scenario, run, expected_warnings=0)
+    check.equal(box_tuples(run)[:-1], [], "boxes before the closing one")
+    check_completed_and_relaunched(check, run)
+    check_boxes_seen(check, run)
+    check_installers(check, scenario, run, "Msttsm22.exe")
+
+
+@case
 def update_information_unreadable(desk, check):
     """Started from a folder without info.tmp: the failure box instead of
     the completion box, exit 2; the rest of the run goes on. Then an
@@ -723,6 +811,48 @@ def dictionary_warnings(desk, check):
     if shells:
         check.between(run.boxes()[-1].ms - shells[0].ms, 0, 1500,
                       "ms from the failed installer start to the box")
+
+
+@case
+def linked_dictionaries(desk, check):
+    """engtoGer.dic a hard link and engtoSpa.dic a symbolic link, each to a
+    file outside the data folder: each gets the warning of a file that
+    cannot be opened for writing, in language order, neither file that
+    they lead to changes, the others are patched. Then every dictionary
+    such a link (Japanese under its fallback name): the failure box instead
+    of the completion box, exit 2, the translator restarted all the
+    same."""
+    dictionaries = default_dictionaries()
+    dictionaries["engtoGer.dic"] = Link("hard", ELSEWHERE + r"\engtoGer.dic",
+                                        dictionaries["engtoGer.dic"])
+    dictionaries["engtoSpa.dic"] = Link(
+        "symbolic", ELSEWHERE + r"\Spanish\engtoSpa.dic",
+        dictionaries["engtoSpa.dic"])
+    scenario = Scenario(desk, dictionaries,
+                        run_entry(INSTALL + r"\tavelon.exe"), installers=False)
+    run = scenario.run("m")
+    check.equal(run.exit_code, 0, "exit code")
+    check_dictionaries(check, scenario, run, expected_warnings=2)
+    check.equal(len(run.boxes()), 3, "boxes")
+    check_completed_and_relaunched(check, run)
+    check_boxes_seen(check, run)
+
+    links = {
+        "engtoFre.dic": Link("symbolic", ELSEWHERE + r"\engtoFre.dic",
+                             t.build_dictionary(2)),
+        "engtojap.dic": Link("hard", ELSEWHERE + r"\engtojap.dic",
+                             t.build_dictionary(4)),
+    }
+    scenario = Scenario(desk, links, run_entry(INSTALL + r"\tavelon.exe"),
+                        installers=False)
+    run = scenario.run("m")
+    check.equal(run.exit_code, 2, "exit code (every dictionary a link)")
+    check_dictionaries(check, scenario, run, expected_warnings=2)
+    check.equal(len(run.boxes()), 3, "boxes (every dictionary a link)")
+    check_completed_and_relaunched(
+        check, run, t.DICTIONARIES_REFUSED,
+        t.MB_ICONWARNING | t.MB_SETFOREGROUND | t.MB_TOPMOST)
+    check_boxes_seen(check, run)
 
 
 @case

@@ -38,6 +38,10 @@ NO_UPDATE_INFO = ("Update failed - Could not read the update information file "
                   "try again")
 COMPLETED = ("Update completed successfully!  "
              "Press OK to run updated Tavelon.")
+DICTIONARIES_REFUSED = ("Update failed - Could not write the Tavelon "
+                        "dictionaries\nPlease run the update as an "
+                        "administrator and try again")
+ALREADY_RUNNING = "The update is already running."
 SEEK_ERROR = "Seek error in this file. Skipping..."
 CANNOT_WRITE = "Cannot open this file for writing. Skipping..."
 
@@ -411,6 +415,7 @@ class Desk:
         self.extra_env = {"TAVELON_E2E_LOG": Wine.windows_path(self.log)}
         self.product_processes = []
         self.keeper = None
+        self.jobs = 0
 
     def __enter__(self):
         try:
@@ -600,37 +605,75 @@ class Desk:
         the run restarts to show its window. attack: (file, program), the
         stand-in tries to put program in file's place at the update's
         first pause."""
-        job = self.scratch / "job.txt"
-        attack_lines = ([f"attack={attack[0]}", f"attack_with={attack[1]}"]
-                        if attack else [])
+        return self.finish_update(
+            self.start_update(cmdline, cwd, program, press_after_ms,
+                              timeout_s, dialog_ms, extra_env, attack),
+            wait_for_relaunch)
+
+    def start_update(self, cmdline, cwd, program=None, press_after_ms=400,
+                     timeout_s=120, dialog_ms=None, extra_env=None,
+                     attack=None, press_when=None):
+        """Starts the run of run_update and returns it, for finish_update.
+        press_when: a Windows path; no box is pressed before it exists."""
+        self.jobs += 1
+        job = self.scratch / f"job-{self.jobs}.txt"
+        options = ([f"attack={attack[0]}", f"attack_with={attack[1]}"]
+                   if attack else [])
+        if press_when is not None:
+            options.append(f"press_when={press_when}")
         job.write_bytes(("\n".join([
             f"program={program}",
             f"cmdline={cmdline}",
             f"cwd={cwd}",
             f"press_after_ms={press_after_ms}",
             f"timeout_ms={timeout_s * 1000}",
-        ] + attack_lines) + "\n").encode("utf-8"))
+        ] + options) + "\n").encode("utf-8"))
         env = dict(self.extra_env, **(extra_env or {}))
         if dialog_ms is not None:
             env["TAVELON_E2E_DIALOG_MS"] = str(dialog_ms)
         started = now_ms()
-        result = self.wine.run([self.programs.user, "run",
-                                Wine.windows_path(job)],
-                               extra_env=env, timeout=timeout_s + 30,
-                               check=False, capture=False)
+        process = self.wine.start([self.programs.user, "run",
+                                   Wine.windows_path(job)], None,
+                                  extra_env=env)
+        return PendingRun(process, started, timeout_s + 30)
+
+    def finish_update(self, pending, wait_for_relaunch=True):
+        """Waits for the end of a run that start_update started; its events
+        are those of its own stand-in, the other programs' since its
+        start."""
+        try:
+            exit_code = pending.process.wait(pending.timeout_s)
+        except subprocess.TimeoutExpired:
+            pending.process.kill()
+            pending.process.wait()
+            raise
+        started = pending.started_ms
+
+        def own(events):
+            stand_in = next((e.pid for e in events if e.source == "user" and
+                             e.name == "run"), None)
+            return [e for e in events
+                    if e.source != "user" or e.pid == stand_in]
+
         # A run that got to its end restarts the translator after the last
         # box, through the desktop's shell: it shows its window a moment
         # after the update has ended.
-        events = self.events(started)
-        pressed = [e for e in events if e.source == "user" and
-                   e.name == "ok-pressed"]
-        if result.returncode != 1 and pressed and wait_for_relaunch:
+        pressed = [e for e in own(self.events(started))
+                   if e.source == "user" and e.name == "ok-pressed"]
+        if exit_code != 1 and pressed and wait_for_relaunch:
             self.wait_for(lambda e: e.source == "product" and
                           e.name == "ready" and e.ms >= pressed[-1].ms,
                           15, since_ms=started)
         elif wait_for_relaunch:
             time.sleep(0.3)
-        return RunResult(result.returncode, self.events(started), started)
+        return RunResult(exit_code, own(self.events(started)), started)
+
+
+@dataclasses.dataclass
+class PendingRun:
+    process: subprocess.Popen
+    started_ms: int
+    timeout_s: int
 
 
 def now_ms():
@@ -638,7 +681,9 @@ def now_ms():
 
 
 def folder_state(path):
-    """Every file under a folder: {relative path: (bytes, mtime in ns)}."""
+    """Every file under a folder: {relative path: (bytes, mtime in ns)}. A
+    symbolic link to a file counts as that file; one to a folder is not
+    followed."""
     state = {}
     root = Path(path)
     if not root.exists():

@@ -27,7 +27,9 @@
 // The job file holds key=value lines in UTF-8: program (the executable),
 // cmdline, cwd, press_after_ms (the pause before OK; a negative number
 // leaves the boxes to a real person), timeout_ms (the program is ended
-// after it), and optionally attack and attack_with (see Attack). The
+// after it), and optionally attack and attack_with (see Attack) and
+// press_when (a file: no box is pressed before it exists, so that a test
+// can hold the program at a box while it does something else). The
 // program is started with the wide API, so that its paths may hold
 // characters that the ANSI code page cannot write.
 #include <windows.h>
@@ -54,6 +56,7 @@ struct Job {
   long timeout_ms = 120000;
   char attack[MAX_PATH] = {};
   char attack_with[MAX_PATH] = {};
+  char press_when[MAX_PATH] = {};
 };
 
 void CopyValue(char* destination, std::size_t size, const char* value,
@@ -102,6 +105,8 @@ bool ReadJob(const char* path, Job* job) {
       } else if (key == 11 && std::strncmp(line, "attack_with", 11) == 0) {
         CopyValue(job->attack_with, sizeof job->attack_with, value,
                   value_length);
+      } else if (key == 10 && std::strncmp(line, "press_when", 10) == 0) {
+        CopyValue(job->press_when, sizeof job->press_when, value, value_length);
       }
     }
     if (end == nullptr) break;
@@ -450,6 +455,7 @@ void LogException(DWORD thread_id, const EXCEPTION_RECORD& record,
 
 volatile LONG g_stop = 0;
 long g_press_after_ms = 400;
+wchar_t g_press_when[MAX_PATH];
 
 struct BoxSearch {
   HWND found;
@@ -532,6 +538,10 @@ DWORD WINAPI PressOk(LPVOID) {
           .Write();
     }
     if (g_press_after_ms < 0) continue;  // a real person presses
+    if (g_press_when[0] != L'\0' &&
+        GetFileAttributesW(g_press_when) == INVALID_FILE_ATTRIBUTES) {
+      continue;  // held until the test says
+    }
     // First press after the pause; again every 3 s should the box stay.
     const long long now = e2e::NowMs();
     if (last_press == 0) {
@@ -584,6 +594,8 @@ int RunJob(const char* job_path) {
       MultiByteToWideChar(CP_UTF8, 0, job.attack, -1, g_attack, MAX_PATH) ==
           0 ||
       MultiByteToWideChar(CP_UTF8, 0, job.attack_with, -1, g_attack_with,
+                          MAX_PATH) == 0 ||
+      MultiByteToWideChar(CP_UTF8, 0, job.press_when, -1, g_press_when,
                           MAX_PATH) == 0) {
     e2e::EventLine(kSource, "bad-job").Utf8("path", job_path).Write();
     return 90;
