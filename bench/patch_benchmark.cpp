@@ -6,6 +6,7 @@
 // the check record's chain.
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -142,7 +143,8 @@ int RunPatcher() {
                                            TheInstallation().Folder().c_str());
 }
 
-// The same work done directly: read info.tmp whole, then per file the check
+// The same work done directly: read info.tmp whole, then per file the test
+// that it is the data folder's own (one link, the folder's entry), the check
 // chain and, unless patched, two positioned reads and one write per record,
 // with one fsync before the last record's write.
 int RunBaseline() {
@@ -152,9 +154,21 @@ int RunBaseline() {
   const ssize_t info_length = ::read(info_fd, info, sizeof info);
   const int count = static_cast<int>((info_length - 30) / 8);
   bool any = false;
+  const int folder =
+      ::open(installation.DictionaryPath(kCodes[0]).parent_path().c_str(),
+             O_RDONLY | O_DIRECTORY);
   for (const char* code : kCodes) {
-    const int fd = ::open(installation.DictionaryPath(code).c_str(), O_RDWR);
+    const fs::path path = installation.DictionaryPath(code);
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW);
     if (fd < 0) continue;
+    struct stat file, entry;
+    if (::fstat(fd, &file) != 0 || file.st_nlink != 1 ||
+        ::fstatat(folder, path.filename().c_str(), &entry,
+                  AT_SYMLINK_NOFOLLOW) != 0 ||
+        entry.st_ino != file.st_ino) {
+      ::close(fd);
+      continue;
+    }
     unsigned char value[4];
     auto chain = [&](const unsigned char* record, std::int64_t* item) {
       const std::int16_t section =
@@ -186,6 +200,7 @@ int RunBaseline() {
     }
     ::close(fd);
   }
+  ::close(folder);
   ::close(info_fd);
   return any ? 0 : 3;
 }
