@@ -406,6 +406,7 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
     const char* refused;  // named in the box; nullptr: the completion box
     std::size_t started;  // of MSpchapi.exe and Msttsm22.exe, in that order
     bool patched;
+    bool dictionary_refused = false;  // a folder in the dictionary's place
   } const cases[] = {
       // clang-format off
       {"the released files", {}, "", true, true, 0, nullptr, 2, true},
@@ -416,6 +417,8 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
        "MSpchapi.exe", 0, true},
       {"no voice installer", {}, "Msttsm22.exe", true, true, 3, "Msttsm22.exe",
        1, true},
+      {"no voice installer, no dictionary written", {}, "Msttsm22.exe", true,
+       true, 3, "Msttsm22.exe", 1, false, true},
       {"another info.tmp and voice installer", {"info.tmp", "Msttsm22.exe"},
        "", true, true, 2, "info.tmp", 1, false},
       {"the other voice changed", {"Msttsf22.exe"}, "", true, true, 0, nullptr,
@@ -428,6 +431,8 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(folder_.path() / "inst" / "data" /
+                                "engtoGer.dic");
     WriteDictionaryAndInfo();
     const Bytes before = test_support::ReadBytes(dictionary_);
     platform::Sha256Digest digests[4];
@@ -447,6 +452,10 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
           name == "info.tmp" ? test_support::DescriptionBytes({{0, 0, 0xBAD}})
                              : Bytes(20000, 'X'));
     }
+    if (c.dictionary_refused) {
+      std::filesystem::remove(dictionary_);
+      std::filesystem::create_directory(dictionary_);
+    }
     if (*c.removed != '\0') {
       std::filesystem::remove(folder_.path() / "upd" / c.removed);
     }
@@ -461,16 +470,18 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
     shell_.results[install_ + "tavelon.exe"] = 42;
 
     EXPECT_EQ(c.exit_code, RunFromUpdateFolder());
-    ASSERT_EQ(1u, boxes_.boxes.size());
+    // The dictionary's own warning first, when it is refused.
+    ASSERT_EQ(c.dictionary_refused ? 2u : 1u, boxes_.boxes.size());
+    const fakes::RecordedBox& last = boxes_.boxes.back();
     if (c.refused == nullptr) {
-      EXPECT_EQ(kCompletedFlags, boxes_.boxes[0].flags);
+      EXPECT_EQ(kCompletedFlags, last.flags);
     } else {
       EXPECT_EQ(std::string("Update failed - ") + c.refused +
                     " is not the file released with this update\nPlease "
                     "download the update again and run it from its own folder",
-                boxes_.boxes[0].text);
-      EXPECT_EQ("Tavelon Setup", boxes_.boxes[0].caption);
-      EXPECT_EQ(kUnreadableFlags, boxes_.boxes[0].flags);
+                last.text);
+      EXPECT_EQ("Tavelon Setup", last.caption);
+      EXPECT_EQ(kUnreadableFlags, last.flags);
     }
     std::vector<std::string> started;
     for (const auto& start : shell_.starts) {
@@ -480,7 +491,9 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
     expected.resize(c.started);
     expected.push_back("tavelon.exe");  // started after OK in every case
     EXPECT_EQ(expected, started);
-    EXPECT_EQ(c.patched, test_support::ReadBytes(dictionary_) != before);
+    if (!c.dictionary_refused) {
+      EXPECT_EQ(c.patched, test_support::ReadBytes(dictionary_) != before);
+    }
     EXPECT_EQ(0u, files_.StillOpen());
     for (const auto& open : files_.opens()) {
       if (open.path.find(".exe") != std::string::npos) {
@@ -494,7 +507,9 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
                journal.begin();
       };
       const std::string voice = update_ + "Msttsm22.exe";
+      const std::string speech = update_ + "MSpchapi.exe";
       EXPECT_LT(at("open file " + voice), at("start MSpchapi.exe"));
+      EXPECT_LT(at("start MSpchapi.exe"), at("close file " + speech));
       EXPECT_LT(at("start Msttsm22.exe"), at("close file " + voice));
     }
   }

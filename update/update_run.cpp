@@ -134,21 +134,16 @@ int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice) {
       system.shell, system.windows, system.sleeper, update_folder, male_voice,
       binding.bound ? &installers : nullptr);
 
-  // One box at the end: a file that is not the one released first, then
-  // dictionaries that could not be written, else the completion message.
+  // One box at the end, and the exit code that goes with it: a file that is
+  // not the one released first, then dictionaries that could not be
+  // written, else the completion message.
   const bool info_refused =
       binding.bound && patched == patch::kDescriptionUnreadable;
-  const bool nothing_written = patched == patch::kDescriptionUnreadable ||
-                               patched == patch::kEveryDictionaryRefused;
-  int exit_code = kExitCompleted;
-  if (nothing_written) {
-    exit_code = kExitUpdateUnreadable;
-  } else if (refused_installer != nullptr) {
-    exit_code = kExitInstallerRefused;
-  }
+  int exit_code = kExitUpdateUnreadable;
   if (info_refused || refused_installer != nullptr) {
     ShowNotReleased(system.boxes, info_refused ? patch::kPatchDescriptionName
                                                : refused_installer);
+    if (!info_refused) exit_code = kExitInstallerRefused;
   } else if (patched == patch::kDescriptionUnreadable) {
     system.boxes.Show(kUnreadableMessage, kCaption, kFailureFlags);
   } else if (patched == patch::kEveryDictionaryRefused) {
@@ -157,6 +152,7 @@ int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice) {
     system.boxes.Show(kCompletedMessage, kCaption,
                       platform::kMbIconInformation |
                           platform::kMbSetForeground | platform::kMbTopmost);
+    exit_code = kExitCompleted;
   }
 
   char product_path[kFolderBufferSize];

@@ -61,9 +61,12 @@ class Win32Files final : public Files {
     const DWORD sharing = access == FileAccess::kReadLocked
                               ? FILE_SHARE_READ
                               : FILE_SHARE_READ | FILE_SHARE_WRITE;
-    const HANDLE handle =
-        CreateFileA(path, desired, sharing, nullptr, OPEN_EXISTING,
-                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    // A path from the registry may name a pipe: its server never gets to
+    // act with this process's rights.
+    const HANDLE handle = CreateFileA(
+        path, desired, sharing, nullptr, OPEN_EXISTING,
+        FILE_ATTRIBUTE_NORMAL | SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION,
+        nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       return FileCannotExist(GetLastError()) ? OpenStatus::kNotFound
                                              : OpenStatus::kFailed;
@@ -125,13 +128,14 @@ class Win32Files final : public Files {
     const std::size_t length = std::strlen(path);
     if (length == 0 || length >= sizeof name) return OpenStatus::kFailed;
     std::memcpy(name, path, length + 1);
-    if (length > 1 && name[length - 1] == '\\' && name[length - 2] != ':') {
-      name[length - 1] = '\0';
-    }
-    const HANDLE handle = CreateFileA(
-        name, FILE_READ_ATTRIBUTES,
-        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (name[length - 1] == '\\') name[length - 1] = '\0';
+    const HANDLE handle =
+        CreateFileA(name, FILE_READ_ATTRIBUTES,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING,
+                    FILE_FLAG_BACKUP_SEMANTICS | SECURITY_SQOS_PRESENT |
+                        SECURITY_IDENTIFICATION,
+                    nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
       return FileCannotExist(GetLastError()) ? OpenStatus::kNotFound
                                              : OpenStatus::kFailed;
@@ -159,7 +163,10 @@ class Win32Files final : public Files {
     wchar_t expected[kFinalPathSize];
     const DWORD file_length = UpperFinalPath(ToHandle(file), file_path);
     DWORD length = UpperFinalPath(ToHandle(folder), expected);
-    if (file_length == 0 || length == 0) return false;
+    // Room for the separator, the name and its terminator, or no match.
+    if (file_length == 0 || length == 0 || length + 2 >= kFinalPathSize) {
+      return false;
+    }
     if (expected[length - 1] != L'\\') expected[length++] = L'\\';
     const int name_length = MultiByteToWideChar(
         CP_ACP, MB_ERR_INVALID_CHARS, name, -1, expected + length,
