@@ -483,6 +483,16 @@ def check_completed_and_relaunched(check, run, expected_box=t.COMPLETED,
                    "the translator was started before OK was pressed")
 
 
+def check_refused(check, run, name, exit_code, what):
+    """A bound program's one box naming the file it refused, its exit code,
+    and the translator restarted after OK."""
+    warning = t.MB_ICONWARNING | t.MB_SETFOREGROUND | t.MB_TOPMOST
+    check.equal(run.exit_code, exit_code, f"exit code ({what})")
+    check.equal(box_tuples(run), [(t.not_released(name), t.CAPTION, warning)],
+                f"boxes ({what})")
+    check_completed_and_relaunched(check, run, t.not_released(name), warning)
+
+
 # --- The cases ---------------------------------------------------------------
 
 CASES = {}
@@ -938,7 +948,6 @@ def bound_release(desk, check):
     check.equal((release / "info.tmp").read_bytes(), INFO,
                 "the release's info.tmp (made from this test's records)")
     check.stop_if_failed()
-    warning = t.MB_ICONWARNING | t.MB_SETFOREGROUND | t.MB_TOPMOST
     voice = UPDATE + r"\Msttsm22.exe"
     other = ELSEWHERE + r"\Msttsm22.exe"
 
@@ -978,12 +987,7 @@ def bound_release(desk, check):
                         release=True)
     desk.put(voice, desk.programs.product)
     run = scenario.run("m")
-    check.equal(run.exit_code, 3, "exit code (voice installer replaced)")
-    check.equal(box_tuples(run),
-                [(t.not_released("Msttsm22.exe"), t.CAPTION, warning)],
-                "boxes (voice installer replaced)")
-    check_completed_and_relaunched(check, run, t.not_released("Msttsm22.exe"),
-                                   warning)
+    check_refused(check, run, "Msttsm22.exe", 3, "voice installer replaced")
     check_dictionaries(check, scenario, run, expected_warnings=0)
     check.equal([s["file"] for s in run.calls("ShellExecuteA")],
                 [UPDATE + r"\MSpchapi.exe"],
@@ -996,12 +1000,7 @@ def bound_release(desk, check):
                         run_entry(INSTALL + r"\tavelon.exe"), info=other_info,
                         installers=False, release=True)
     run = scenario.run("m")
-    check.equal(run.exit_code, 2, "exit code (another info.tmp)")
-    check.equal(box_tuples(run),
-                [(t.not_released("info.tmp"), t.CAPTION, warning)],
-                "boxes (another info.tmp, no installers)")
-    check_completed_and_relaunched(check, run, t.not_released("info.tmp"),
-                                   warning)
+    check_refused(check, run, "info.tmp", 2, "another info.tmp")
     check.that(t.folder_state(desk.path(INSTALL)) ==
                scenario.before["install"],
                "the installation changed (another info.tmp)")
