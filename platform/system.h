@@ -11,6 +11,7 @@
 #include "platform/message_boxes.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/run_folder.h"
 #endif
 
 namespace tavelon::platform {
@@ -25,6 +26,7 @@ Windows& SystemWindows();
 Shell& SystemShell();
 Sleeper& SystemSleeper();
 Process& SystemProcess();
+RunFolder& SystemRunFolder();
 
 // Keeps libraries loaded from now on to the system folder, never the
 // program's own folder or the current directory, where a downloaded file

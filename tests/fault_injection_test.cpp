@@ -56,8 +56,8 @@ std::string Dictionary(const char* code) { return WholeRun::Dictionary(code); }
 
 // Every open of a run, in order: the update description, then the nine
 // languages' dictionaries, the Japanese one under both of its names (only
-// "engtojap.dic" exists), and the product before it is handed to the
-// desktop's shell.
+// "engtojap.dic" exists), the two installers to copy, and the product
+// before it is handed to the desktop's shell.
 const std::vector<std::string>& OpenSequence() {
   static const std::vector<std::string> paths = {
       kInfo,
@@ -71,6 +71,8 @@ const std::vector<std::string>& OpenSequence() {
       Dictionary("jap"),
       Dictionary("Ptg"),
       Dictionary("Spa"),
+      WholeRun::Installer("MSpchapi.exe"),
+      WholeRun::Installer("Msttsm22.exe"),
       std::string(kInstallation) + "tavelon.exe",
   };
   return paths;
@@ -141,9 +143,10 @@ struct Outcome {
   Box last = {kCompleted, kCaption, kCompletedFlags};
   std::map<std::string, Bytes> files;
   bool option_written = true;
+  // Elevated: the installers from their copies, the product from the
+  // desktop's shell.
   std::vector<std::string> starts = {
-      std::string(kUpdateFolder) + "MSpchapi.exe",
-      std::string(kUpdateFolder) + "Msttsm22.exe",
+      "copy MSpchapi.exe", "copy Msttsm22.exe",
       std::string(kInstallation) + "tavelon.exe"};
   bool opens_files = true;
 
@@ -185,6 +188,14 @@ Outcome StoppedRun() {
   outcome.starts.clear();
   outcome.opens_files = false;
   return outcome;
+}
+
+// The installer at `path` and any after it are not started.
+void DropInstallersFrom(Outcome* outcome, const std::string& path) {
+  auto& starts = outcome->starts;
+  const auto first = std::find(starts.begin(), starts.end(),
+                               "copy " + path.substr(path.rfind('\\') + 1));
+  starts.erase(first, starts.end() - 1);
 }
 
 void SeekWarning(Outcome* outcome, const std::string& path) {
@@ -260,6 +271,9 @@ class Rig : public WholeRun {
     for (const auto& file : FilesBefore()) files.Add(file.first, file.second);
     files.AddLocked(Dictionary("Ita"));
     files.Add(Product(), {});
+    for (const char* name : {"MSpchapi.exe", "Msttsm22.exe", "Msttsf22.exe"}) {
+      files.Add(Installer(name), {'M', 'Z'});
+    }
     if (scenario == Scenario::kBothEntries) {
       registry.SetValue(RegistryRoot::kLocalMachine, kAppPathsKey, "Path",
                         fakes::kRegSz, std::string("C:\\Tavelon") + '\0');
@@ -384,6 +398,9 @@ Outcome FileFailure(FileOperation operation, int number,
       outcome.last = {kUnreadable, kCaption, kUnreadableFlags};
     } else if (path == WholeRun::Product()) {
       outcome.starts.pop_back();  // not there: not handed to the shell
+    } else if (path.find(kUpdateFolder) == 0) {
+      // An installer that cannot be copied fails to start at its turn.
+      DropInstallersFrom(&outcome, path);
     } else if (path != Dictionary("Jpn")) {
       // "engtoJpn.dic" failing still leaves "engtojap.dic" to be opened.
       outcome.warnings[Order(path)] = {kCannotOpen, path, kWarningFlags};
@@ -422,6 +439,16 @@ Outcome FileFailure(FileOperation operation, int number,
     outcome.files = FilesBefore();
     outcome.exit_code = kExitUpdateUnreadable;
     outcome.last = {kUnreadable, kCaption, kUnreadableFlags};
+    return outcome;
+  }
+  if (place.path.find(kUpdateFolder) == 0) {
+    // An installer's copy reads its length, its start, then pieces until
+    // one is empty: the copy fails unless the read that fails still gives
+    // what it was asked for, or is the last, empty one.
+    if (operation != FileOperation::kRead ||
+        (place.index == 0 && transferred == 0)) {
+      DropInstallersFrom(&outcome, place.path);
+    }
     return outcome;
   }
   const bool patched_before = FilesBefore()[place.path] == Patched(3);
@@ -572,14 +599,13 @@ TEST(FaultInjectionTest, EachShellStartFailingInTurn) {
   const std::string speech = std::string(kUpdateFolder) + "MSpchapi.exe";
   const std::string voice = std::string(kUpdateFolder) + "Msttsm22.exe";
   const std::string product = std::string(kInstallation) + "tavelon.exe";
-  // Elevated, the product is started from the desktop's shell, and when
-  // that fails not at all; when the elevation is not known, by the update
-  // itself.
+  // The elevation is asked first. When it is not known, the installers and
+  // the product are started by the update itself, from their folders;
+  // elevated, the product is started from the desktop's shell, and when
+  // that fails not at all.
   const std::vector<std::vector<std::string>> starts = {
-      {speech, product},
       {speech, voice, product},
-      {speech, voice, product},
-      {speech, voice, product}};
+      {"copy MSpchapi.exe", "copy Msttsm22.exe", product}};
   int number = 1;
   for (;; ++number) {
     SCOPED_TRACE("start " + std::to_string(number));

@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
+#include "platform/memory_files.h"
+#include "platform/system.h"
 #include "support/fake_desktop.h"
 #include "update/speech_installers.h"
 
@@ -18,52 +22,119 @@ const std::string kSpeech = std::string(kFolder) + "MSpchapi.exe";
 const std::string kMale = std::string(kFolder) + "Msttsm22.exe";
 const std::string kFemale = std::string(kFolder) + "Msttsf22.exe";
 
+// Unless elevated, the installers start through the shell, which knows
+// the files present; elevated, each starts from its copy in the run's
+// folder, made from the file as present.
 struct InstallerRun {
   FakeClock clock;
   FakeShell shell{clock};
   FakeWindows windows{clock};
   FakeSleeper sleeper{clock};
+  platform::MemoryFiles files;
+  fakes::FakeRunFolder copies{clock};
+  bool elevated = false;
 
-  void Present(const std::string& path) { shell.results[path] = 42; }
+  void Present(const std::string& path) {
+    shell.results[path] = 42;
+    files.Add(path, {'M', 'Z'});
+  }
   void DialogOpen(std::uint64_t from_ms, std::uint64_t until_ms) {
     windows.windows.push_back(
         {"#32770", "Microsoft Text-to-Speech Engine", from_ms, until_ms});
   }
   void Run(const char* folder, bool male) {
-    RunSpeechInstallers(shell, windows, sleeper, folder, male);
+    RunSpeechInstallers(
+        {shell, windows, sleeper, files, platform::SystemSha256(),
+         elevated ? &copies : nullptr},
+        folder, male);
+  }
+  // The programs started, in order, by either way.
+  const std::vector<fakes::ShellStart>& starts() const {
+    return elevated ? copies.starts : shell.starts;
   }
 };
 
-TEST(SpeechInstallersTest, NoInstallerPresentReturnsAtOnce) {
-  InstallerRun run;
-  run.Run(kFolder, true);
-  ASSERT_EQ(1u, run.shell.starts.size());
-  EXPECT_EQ(kSpeech, run.shell.starts[0].file);
-  EXPECT_EQ(kFolder, run.shell.starts[0].directory);
-  EXPECT_EQ(0u, run.clock.now_ms);
+std::vector<std::string> Names(const std::vector<fakes::ShellStart>& starts) {
+  std::vector<std::string> names;
+  for (const auto& start : starts) {
+    names.push_back(start.file.substr(start.file.rfind('\\') + 1));
+  }
+  return names;
 }
 
-TEST(SpeechInstallersTest, OnlyTheSpeechInterfaceReturnsAfterItsHeadStart) {
-  InstallerRun run;
-  run.Present(kSpeech);
-  run.Run(kFolder, false);
-  ASSERT_EQ(2u, run.shell.starts.size());
-  EXPECT_EQ(kFemale, run.shell.starts[1].file);
-  EXPECT_EQ(4000u, run.shell.starts[1].at_ms);
-  EXPECT_EQ(4000u, run.clock.now_ms);
-  EXPECT_TRUE(run.windows.looks.empty());
-}
-
-TEST(SpeechInstallersTest, VoiceChoiceSelectsTheInstaller) {
-  for (bool male : {true, false}) {
+// Which installers start, and when the step returns, both ways. The shell
+// is asked for a missing file and fails; elevated, a missing file, a copy
+// or a start that fails is a failed start at that installer's turn, and
+// the copies are made, from the files' bytes, before the first start.
+TEST(SpeechInstallersTest, StartsTheInstallersPresentInTurn) {
+  struct {
+    const char* what;
+    std::vector<std::string> present;
+    bool elevated;
+    bool male;
+    std::vector<std::string> started;
+    std::uint64_t returns_ms;
+    bool folder_fails = false;
+    const char* copy_fails = "";
+    const char* start_fails = "";
+  } const cases[] = {
+      // clang-format off
+      {"none present", {}, false, true, {"MSpchapi.exe"}, 0},
+      {"only the speech interface", {kSpeech}, false, false,
+       {"MSpchapi.exe", "Msttsf22.exe"}, 4000},
+      {"male", {kSpeech, kMale, kFemale}, false, true,
+       {"MSpchapi.exe", "Msttsm22.exe"}, 9000},
+      {"female", {kSpeech, kMale, kFemale}, false, false,
+       {"MSpchapi.exe", "Msttsf22.exe"}, 9000},
+      {"elevated, none present", {}, true, true, {}, 0},
+      {"elevated, only the speech interface", {kSpeech}, true, false,
+       {"MSpchapi.exe"}, 4000},
+      {"elevated, male", {kSpeech, kMale, kFemale}, true, true,
+       {"MSpchapi.exe", "Msttsm22.exe"}, 9000},
+      {"elevated, female", {kSpeech, kMale, kFemale}, true, false,
+       {"MSpchapi.exe", "Msttsf22.exe"}, 9000},
+      {"no run folder", {kSpeech, kMale}, true, true, {}, 0, true},
+      {"voice copy fails", {kSpeech, kMale}, true, true, {"MSpchapi.exe"},
+       4000, false, "Msttsm22.exe"},
+      {"speech start fails", {kSpeech, kMale}, true, true, {}, 0, false, "",
+       "MSpchapi.exe"},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     InstallerRun run;
-    run.Present(kSpeech);
-    run.Present(kMale);
-    run.Present(kFemale);
-    run.Run(kFolder, male);
-    ASSERT_EQ(2u, run.shell.starts.size());
-    EXPECT_EQ(male ? kMale : kFemale, run.shell.starts[1].file);
-    EXPECT_EQ(kFolder, run.shell.starts[1].directory);
+    run.elevated = c.elevated;
+    run.copies.fail_make = c.folder_fails;
+    run.copies.fail_copy = c.copy_fails;
+    run.copies.fail_start = c.start_fails;
+    for (const std::string& path : c.present) run.Present(path);
+    run.Run(kFolder, c.male);
+    std::vector<std::string> started = Names(run.starts());
+    if (*c.start_fails != '\0') {
+      ASSERT_FALSE(started.empty());
+      EXPECT_EQ(c.start_fails, started.back());
+      started.pop_back();
+    }
+    EXPECT_EQ(c.started, started);
+    EXPECT_EQ(c.returns_ms, run.clock.now_ms);
+    for (const auto& start : run.shell.starts) {
+      EXPECT_EQ(kFolder, start.directory);
+    }
+    EXPECT_EQ(0u, run.files.OpenHandles());
+    if (!c.elevated) continue;
+    EXPECT_TRUE(run.shell.starts.empty());
+    for (const std::string& name : started) {
+      EXPECT_EQ((std::vector<unsigned char>{'M', 'Z'}),
+                run.copies.copies[name]);
+    }
+    // Both copies before the first start.
+    if (started.size() == 2) {
+      const auto& journal = run.clock.journal;
+      EXPECT_EQ(
+          std::find(journal.begin(), journal.end(), "start copy MSpchapi.exe") -
+              journal.begin(),
+          3);
+    }
   }
 }
 

@@ -76,9 +76,9 @@ class UpdateRunTest : public ::testing::Test {
   int Run(const std::filesystem::path& current_directory) {
     test_support::CurrentDirectoryGuard guard(current_directory);
     const RunPlatform system{
-        process_,   registry_, files_,   boxes_,
-        windows_,   shell_,    sleeper_, platform::SystemSha256(),
-        CountPause, binding_};
+        process_,    registry_,  files_,   boxes_,
+        windows_,    shell_,     sleeper_, platform::SystemSha256(),
+        run_folder_, CountPause, binding_};
     return RunUpdate(system);
   }
   int RunFromUpdateFolder() { return Run(folder_.path() / "upd"); }
@@ -102,6 +102,7 @@ class UpdateRunTest : public ::testing::Test {
   fakes::FakeWindows windows_{clock_};
   fakes::FakeShell shell_{clock_};
   fakes::FakeSleeper sleeper_{clock_};
+  fakes::FakeRunFolder run_folder_{clock_};
   ReleaseBinding binding_ = kUnbound;
 };
 
@@ -183,6 +184,9 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
   shell_.results[install_ + "tavelon.exe"] = 42;
   shell_.elevated = true;
   test_support::WriteBytes(folder_.path() / "inst" / "tavelon.exe", {});
+  for (const char* name : {"MSpchapi.exe", "Msttsm22.exe"}) {
+    test_support::WriteBytes(folder_.path() / "upd" / name, {'M', 'Z'});
+  }
   fakes::Journal& journal = clock_.journal;
   process_.journal = registry_.journal = boxes_.journal = files_.journal =
       &journal;
@@ -193,19 +197,16 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
       return call.rfind(prefix, 0) == 0;
     };
     const bool product = call.find("tavelon.exe") != std::string::npos;
+    const bool installer = call.find(".exe") != std::string::npos;
     if (starts("registry query")) return "lookup";
     if (starts("registry set")) return "option";
-    if ((starts("open file") || starts("close file")) && !product) {
-      return "patching";
-    }
-    if (starts("start MS") || starts("start Mstts") || starts("sleep") ||
-        starts("find #32770")) {
+    if (product) return "product start";
+    if (starts("elevated?") || starts("make run folder") || installer ||
+        starts("sleep") || starts("find #32770")) {
       return "installers";
     }
+    if (starts("open file") || starts("close file")) return "patching";
     if (starts("box Update completed")) return "completion box";
-    if (starts("elevated?") || product) {
-      return "product start";
-    }
     return call;
   };
   std::vector<std::string> steps;
@@ -214,13 +215,14 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
       steps.push_back(step(call));
     }
   }
-  EXPECT_EQ(steps,
-            (std::vector<std::string>{
-                "command line", "begin only copy", "module path", "lookup",
-                "wait cursor", "find Tavelon", "open window process",
-                "close window", "pause", "wait for process", "close process",
-                "option", "patching", "arrow cursor", "installers",
-                "completion box", "product start", "end only copy"}));
+  EXPECT_EQ(
+      steps,
+      (std::vector<std::string>{
+          "command line", "begin only copy", "module path", "lookup",
+          "wait cursor", "find Tavelon", "open window process", "close window",
+          "pause", "wait for process", "close process", "option", "patching",
+          "arrow cursor", "installers", "completion box", "product start",
+          "remove run folder", "end only copy"}));
 }
 
 // The product's process is waited for after the pause, at most 30 s from
@@ -375,6 +377,7 @@ TEST_F(UpdateRunTest, RestartsTheProductFromTheDesktopWhenElevated) {
     shell_.results[install_ + "tavelon.exe"] = 42;
     shell_.elevated = c.elevated;
     shell_.desktop_shell_works = c.desktop_shell_works;
+    run_folder_ = fakes::FakeRunFolder(clock_);
     EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
     std::vector<bool> from_desktop;
     for (const fakes::ShellStart& start : shell_.starts) {
@@ -386,7 +389,9 @@ TEST_F(UpdateRunTest, RestartsTheProductFromTheDesktopWhenElevated) {
       }
     }
     EXPECT_EQ(c.product_starts_from_desktop, from_desktop);
-    EXPECT_EQ(2u + from_desktop.size(), shell_.starts.size());
+    // Elevated, the installers start from their copies, never by the shell.
+    EXPECT_EQ((c.elevated ? 0u : 2u) + from_desktop.size(),
+              shell_.starts.size());
   }
 }
 
@@ -396,7 +401,15 @@ TEST_F(UpdateRunTest, RestartsTheProductFromTheDesktopWhenElevated) {
 // refused. A file that the release did not ship is never used, and not
 // refused either. The installers are checked, and held so that nobody can
 // change them, from before the first start until each has been started.
+// Elevated, each installer starts from a copy in the run's folder, both
+// copies made before the first start; a released installer that cannot be
+// copied or started is named too (exit 3), and the folder goes at the end.
 TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
+  static constexpr char kNotReleased[] =
+      " is not the file released with this update\nPlease download the "
+      "update again and run it from its own folder";
+  static constexpr char kNotStarted[] =
+      " could not be started\nPlease run the update again";
   struct {
     const char* what;
     std::vector<std::string> changed;
@@ -407,6 +420,11 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
     std::size_t started;  // of MSpchapi.exe and Msttsm22.exe, in that order
     bool patched;
     bool dictionary_refused = false;  // a folder in the dictionary's place
+    const char* why = kNotReleased;
+    // Elevated runs only: what fails in the run's folder.
+    bool folder_fails = false;
+    const char* copy_fails = "";
+    const char* start_fails = "";
   } const cases[] = {
       // clang-format off
       {"the released files", {}, "", true, true, 0, nullptr, 2, true},
@@ -427,80 +445,99 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
        0, true},
       {"info.tmp not shipped", {"info.tmp"}, "", false, true, 0, nullptr, 2,
        false},
+      {"no run folder", {}, "", true, true, 3, "MSpchapi.exe", 0, true, false,
+       kNotStarted, true},
+      {"voice copy fails", {}, "", true, true, 3, "Msttsm22.exe", 1, true,
+       false, kNotStarted, false, "Msttsm22.exe"},
+      {"speech start fails", {}, "", true, true, 3, "MSpchapi.exe", 0, true,
+       false, kNotStarted, false, "", "MSpchapi.exe"},
+      {"voice start fails", {}, "", true, true, 3, "Msttsm22.exe", 1, true,
+       false, kNotStarted, false, "", "Msttsm22.exe"},
       // clang-format on
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    std::filesystem::remove_all(folder_.path() / "inst" / "data" /
-                                "engtoGer.dic");
-    WriteDictionaryAndInfo();
-    const Bytes before = test_support::ReadBytes(dictionary_);
-    platform::Sha256Digest digests[4];
-    const char* names[4] = {"info.tmp", "MSpchapi.exe", "Msttsm22.exe",
-                            "Msttsf22.exe"};
-    for (int i = 0; i < 4; ++i) {
-      const std::filesystem::path file = folder_.path() / "upd" / names[i];
-      if (i > 0) test_support::WriteBytes(file, Bytes(20000, 'M'));
-      const Bytes bytes = test_support::ReadBytes(file);
-      ASSERT_TRUE(platform::DigestOf(platform::SystemSha256(), bytes.data(),
-                                     static_cast<std::uint32_t>(bytes.size()),
-                                     &digests[i]));
-    }
-    for (const std::string& name : c.changed) {
-      test_support::WriteBytes(
-          folder_.path() / "upd" / name,
-          name == "info.tmp" ? test_support::DescriptionBytes({{0, 0, 0xBAD}})
-                             : Bytes(20000, 'X'));
-    }
-    if (c.dictionary_refused) {
-      std::filesystem::remove(dictionary_);
-      std::filesystem::create_directory(dictionary_);
-    }
-    if (*c.removed != '\0') {
-      std::filesystem::remove(folder_.path() / "upd" / c.removed);
-    }
-    binding_ = {true, c.ships_info ? &digests[0] : nullptr,
-                c.ships_installers ? &digests[1] : nullptr,
-                c.ships_installers ? &digests[2] : nullptr,
-                c.ships_installers ? &digests[3] : nullptr};
-    boxes_.boxes.clear();
-    shell_.starts.clear();
-    clock_.journal.clear();
-    files_.journal = &clock_.journal;
-    shell_.results[install_ + "tavelon.exe"] = 42;
-
-    EXPECT_EQ(c.exit_code, RunFromUpdateFolder());
-    // The dictionary's own warning first, when it is refused.
-    ASSERT_EQ(c.dictionary_refused ? 2u : 1u, boxes_.boxes.size());
-    const fakes::RecordedBox& last = boxes_.boxes.back();
-    if (c.refused == nullptr) {
-      EXPECT_EQ(kCompletedFlags, last.flags);
-    } else {
-      EXPECT_EQ(std::string("Update failed - ") + c.refused +
-                    " is not the file released with this update\nPlease "
-                    "download the update again and run it from its own folder",
-                last.text);
-      EXPECT_EQ("Tavelon Setup", last.caption);
-      EXPECT_EQ(kUnreadableFlags, last.flags);
-    }
-    std::vector<std::string> started;
-    for (const auto& start : shell_.starts) {
-      started.push_back(start.file.substr(start.file.rfind('\\') + 1));
-    }
-    std::vector<std::string> expected = {"MSpchapi.exe", "Msttsm22.exe"};
-    expected.resize(c.started);
-    expected.push_back("tavelon.exe");  // started after OK in every case
-    EXPECT_EQ(expected, started);
-    if (!c.dictionary_refused) {
-      EXPECT_EQ(c.patched, test_support::ReadBytes(dictionary_) != before);
-    }
-    EXPECT_EQ(0u, files_.StillOpen());
-    for (const auto& open : files_.opens()) {
-      if (open.path.find(".exe") != std::string::npos) {
-        EXPECT_EQ(platform::FileAccess::kReadLocked, open.access) << open.path;
+  for (const bool elevated : {false, true}) {
+    for (const auto& c : cases) {
+      const bool folder_case =
+          c.folder_fails || *c.copy_fails != '\0' || *c.start_fails != '\0';
+      if (folder_case && !elevated) continue;
+      SCOPED_TRACE(std::string(c.what) + (elevated ? ", elevated" : ""));
+      std::filesystem::remove_all(folder_.path() / "inst" / "data" /
+                                  "engtoGer.dic");
+      WriteDictionaryAndInfo();
+      const Bytes before = test_support::ReadBytes(dictionary_);
+      platform::Sha256Digest digests[4];
+      const char* names[4] = {"info.tmp", "MSpchapi.exe", "Msttsm22.exe",
+                              "Msttsf22.exe"};
+      for (int i = 0; i < 4; ++i) {
+        const std::filesystem::path file = folder_.path() / "upd" / names[i];
+        if (i > 0) test_support::WriteBytes(file, Bytes(20000, 'M'));
+        const Bytes bytes = test_support::ReadBytes(file);
+        ASSERT_TRUE(platform::DigestOf(platform::SystemSha256(), bytes.data(),
+                                       static_cast<std::uint32_t>(bytes.size()),
+                                       &digests[i]));
       }
-    }
-    if (c.started == 2) {
+      for (const std::string& name : c.changed) {
+        test_support::WriteBytes(
+            folder_.path() / "upd" / name,
+            name == "info.tmp" ? test_support::DescriptionBytes({{0, 0, 0xBAD}})
+                               : Bytes(20000, 'X'));
+      }
+      if (c.dictionary_refused) {
+        std::filesystem::remove(dictionary_);
+        std::filesystem::create_directory(dictionary_);
+      }
+      if (*c.removed != '\0') {
+        std::filesystem::remove(folder_.path() / "upd" / c.removed);
+      }
+      binding_ = {true, c.ships_info ? &digests[0] : nullptr,
+                  c.ships_installers ? &digests[1] : nullptr,
+                  c.ships_installers ? &digests[2] : nullptr,
+                  c.ships_installers ? &digests[3] : nullptr};
+      boxes_.boxes.clear();
+      shell_.starts.clear();
+      clock_.journal.clear();
+      files_.journal = &clock_.journal;
+      shell_.results[install_ + "tavelon.exe"] = 42;
+      shell_.elevated = elevated;
+      test_support::WriteBytes(folder_.path() / "inst" / "tavelon.exe", {});
+      run_folder_ = fakes::FakeRunFolder(clock_);
+      run_folder_.fail_make = c.folder_fails;
+      run_folder_.fail_copy = c.copy_fails;
+      run_folder_.fail_start = c.start_fails;
+
+      EXPECT_EQ(c.exit_code, RunFromUpdateFolder());
+      // The dictionary's own warning first, when it is refused.
+      ASSERT_EQ(c.dictionary_refused ? 2u : 1u, boxes_.boxes.size());
+      const fakes::RecordedBox& last = boxes_.boxes.back();
+      if (c.refused == nullptr) {
+        EXPECT_EQ(kCompletedFlags, last.flags);
+      } else {
+        EXPECT_EQ(std::string("Update failed - ") + c.refused + c.why,
+                  last.text);
+        EXPECT_EQ("Tavelon Setup", last.caption);
+        EXPECT_EQ(kUnreadableFlags, last.flags);
+      }
+      std::vector<std::string> started;
+      for (const auto& start : elevated ? run_folder_.starts : shell_.starts) {
+        if (*c.start_fails != '\0' && start.file == c.start_fails) continue;
+        started.push_back(start.file.substr(start.file.rfind('\\') + 1));
+      }
+      std::vector<std::string> expected = {"MSpchapi.exe", "Msttsm22.exe"};
+      expected.resize(c.started);
+      // Started after OK in every case: from the desktop when elevated.
+      if (!elevated) expected.push_back("tavelon.exe");
+      EXPECT_EQ(expected, started);
+      if (!c.dictionary_refused) {
+        EXPECT_EQ(c.patched, test_support::ReadBytes(dictionary_) != before);
+      }
+      EXPECT_EQ(0u, files_.StillOpen());
+      for (const auto& open : files_.opens()) {
+        if (open.path.find("upd") != std::string::npos &&
+            open.path.find(".exe") != std::string::npos) {
+          EXPECT_EQ(platform::FileAccess::kReadLocked, open.access)
+              << open.path;
+        }
+      }
       const auto at = [this](const std::string& line) {
         const auto& journal = clock_.journal;
         return std::find(journal.begin(), journal.end(), line) -
@@ -508,9 +545,23 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
       };
       const std::string voice = update_ + "Msttsm22.exe";
       const std::string speech = update_ + "MSpchapi.exe";
-      EXPECT_LT(at("open file " + voice), at("start MSpchapi.exe"));
-      EXPECT_LT(at("start MSpchapi.exe"), at("close file " + speech));
-      EXPECT_LT(at("start Msttsm22.exe"), at("close file " + voice));
+      const std::string start = elevated ? "start copy " : "start ";
+      if (c.started == 2) {
+        EXPECT_LT(at("open file " + voice), at(start + "MSpchapi.exe"));
+        EXPECT_LT(at(start + "MSpchapi.exe"), at("close file " + speech));
+        EXPECT_LT(at(start + "Msttsm22.exe"), at("close file " + voice));
+      }
+      if (!elevated) continue;
+      if (c.started > 0) {
+        EXPECT_EQ(Bytes(20000, 'M'), run_folder_.copies["MSpchapi.exe"]);
+      }
+      if (c.started == 2) {
+        EXPECT_LT(at("copy Msttsm22.exe"), at("start copy MSpchapi.exe"));
+        EXPECT_EQ(Bytes(20000, 'M'), run_folder_.copies["Msttsm22.exe"]);
+      }
+      EXPECT_EQ(0u, run_folder_.copies.count("Msttsf22.exe"));
+      EXPECT_EQ("remove run folder", clock_.journal.back());
+      EXPECT_EQ(5000u, run_folder_.removed_after_wait_ms);
     }
   }
 }

@@ -22,23 +22,15 @@ bool MakeInstallerPath(const char* update_folder, const char* name,
          platform::AppendToPath(path, sizeof path, name);
 }
 
-// Starts update_folder + name with the update folder as working directory.
-// A path that does not fit 255 characters counts as a start that failed.
-bool StartInstaller(platform::Shell& shell, const char* update_folder,
-                    const char* name) {
-  char path[kFolderBufferSize];
-  return MakeInstallerPath(update_folder, name, path) &&
-         shell.Open(path, update_folder) > kShellStartedAbove;
-}
-
 enum class Verdict {
-  kUnchecked,   // an unbound program: started as found
-  kReleased,    // the file released, held until it has been started
-  kNotShipped,  // not part of the release: never started
-  kRefused,     // missing or another file: never started
+  kStartable,    // an unbound program's file, or the released file held
+  kNotShipped,   // not part of the release: never started
+  kRefused,      // missing or another file: never started
+  kUnavailable,  // could not be held or copied: its start fails
 };
 
-// An installer file held open so that it stays what was checked.
+// An installer file held open (FileAccess::kReadLocked) so that it stays
+// what was checked until it has been started or copied.
 class HeldFile {
  public:
   HeldFile() = default;
@@ -49,6 +41,7 @@ class HeldFile {
     files_ = &files;
     file_ = file;
   }
+  platform::FileHandle file() const { return file_; }
   void Close() {
     if (files_ != nullptr) files_->Close(file_);
     files_ = nullptr;
@@ -59,74 +52,160 @@ class HeldFile {
   platform::FileHandle file_ = 0;
 };
 
-bool Startable(Verdict verdict) {
-  return verdict == Verdict::kUnchecked || verdict == Verdict::kReleased;
-}
+struct Installer {
+  const char* name;
+  const platform::Sha256Digest* digest;  // a bound program's only
+  Verdict verdict = Verdict::kStartable;
+  HeldFile held;
+};
 
-Verdict Check(const ReleasedInstallers* released, const char* update_folder,
-              const char* name, const platform::Sha256Digest* digest,
-              HeldFile* held) {
-  if (released == nullptr) return Verdict::kUnchecked;
-  if (digest == nullptr) return Verdict::kNotShipped;
+// Checks and holds one installer, when the program is bound or starts a
+// copy: the bytes that run are the bytes read through this handle.
+Verdict Prepare(const InstallerPlatform& system, const char* update_folder,
+                const ReleasedInstallers* released, Installer& installer) {
+  if (released == nullptr && system.copies == nullptr) {
+    return Verdict::kStartable;
+  }
+  if (released != nullptr && installer.digest == nullptr) {
+    return Verdict::kNotShipped;
+  }
   char path[kFolderBufferSize];
   platform::FileHandle file = 0;
-  if (!MakeInstallerPath(update_folder, name, path) ||
-      !OpenReleasedFile(released->files, released->sha256, path, *digest,
-                        &file)) {
+  if (released != nullptr) {
+    if (!MakeInstallerPath(update_folder, installer.name, path) ||
+        !OpenReleasedFile(system.files, system.sha256, path, *installer.digest,
+                          &file)) {
+      return Verdict::kRefused;
+    }
+  } else if (!MakeInstallerPath(update_folder, installer.name, path) ||
+             system.files.OpenExisting(path, platform::FileAccess::kReadLocked,
+                                       &file) !=
+                 platform::OpenStatus::kOpened) {
+    return Verdict::kUnavailable;
+  }
+  installer.held.Hold(system.files, file);
+  return Verdict::kStartable;
+}
+
+// Copies the held installer into the run's folder, reading it once from its
+// start; a bound program's copy must have the released digest. A copy that
+// is not the whole file (a read that fails) never counts as made.
+Verdict Copy(const InstallerPlatform& system, const Installer& installer) {
+  platform::Files& files = system.files;
+  platform::RunFolder& folder = *system.copies;
+  const platform::FileHandle source = installer.held.file();
+  const std::int32_t length = files.Length(source);
+  if (length < 0 || !files.SetPosition(source, 0) ||
+      !folder.CreateNewFile(installer.name)) {
+    return Verdict::kUnavailable;
+  }
+  const bool hashing = installer.digest != nullptr;
+  bool copied = !hashing || system.sha256.Begin();
+  std::uint32_t total = 0;
+  unsigned char piece[16384];
+  for (std::uint32_t read = files.Read(source, piece, sizeof piece);
+       copied && read > 0; read = files.Read(source, piece, sizeof piece)) {
+    copied = folder.Append(piece, read) &&
+             (!hashing || system.sha256.Add(piece, read));
+    total += read;
+  }
+  platform::Sha256Digest digest;
+  const bool hashed = !hashing || system.sha256.Finish(&digest);
+  copied = folder.CloseFile() && copied && hashed &&
+           total == static_cast<std::uint32_t>(length);
+  if (!copied) return Verdict::kUnavailable;
+  if (hashing && !platform::SameDigest(digest, *installer.digest)) {
     return Verdict::kRefused;
   }
-  held->Hold(released->files, file);
-  return Verdict::kReleased;
+  return Verdict::kStartable;
+}
+
+// Makes the run's folder and a copy of each installer that will be
+// started, all before the first start: the installers in order, up to the
+// first that cannot start. A folder that cannot be made fails the first
+// copy.
+void MakeCopies(const InstallerPlatform& system, Installer (&installers)[2]) {
+  for (Installer& installer : installers) {
+    if (installer.verdict != Verdict::kStartable) return;
+    if (&installer == &installers[0] && !system.copies->Make()) {
+      installer.verdict = Verdict::kUnavailable;
+    } else {
+      installer.verdict = Copy(system, installer);
+    }
+    if (installer.verdict != Verdict::kStartable) return;
+  }
+}
+
+bool Start(const InstallerPlatform& system, const char* update_folder,
+           const Installer& installer) {
+  if (installer.verdict != Verdict::kStartable) return false;
+  if (system.copies != nullptr) return system.copies->Start(installer.name);
+  // A path that does not fit 255 characters counts as a start that failed.
+  char path[kFolderBufferSize];
+  return MakeInstallerPath(update_folder, installer.name, path) &&
+         system.shell.Open(path, update_folder) > kShellStartedAbove;
+}
+
+// What a bound program says about an installer that did not start; an
+// unbound program's failures are silent, and what a release did not ship
+// is left out without a word.
+InstallerOutcome NotStarted(const ReleasedInstallers* released,
+                            const Installer& installer) {
+  InstallerOutcome outcome;
+  if (released == nullptr || installer.verdict == Verdict::kNotShipped) {
+    return outcome;
+  }
+  outcome.problem = installer.verdict == Verdict::kRefused
+                        ? InstallerProblem::kNotReleased
+                        : InstallerProblem::kNotStarted;
+  outcome.name = installer.name;
+  return outcome;
 }
 
 }  // namespace
 
-const char* RunSpeechInstallers(platform::Shell& shell,
-                                platform::Windows& windows,
-                                platform::Sleeper& sleeper,
-                                const char* update_folder, bool male_voice,
-                                const ReleasedInstallers* released) {
-  if (update_folder[0] == '\0') return nullptr;
-  const char* voice = male_voice ? kMaleVoiceInstaller : kFemaleVoiceInstaller;
-
+InstallerOutcome RunSpeechInstallers(const InstallerPlatform& system,
+                                     const char* update_folder, bool male_voice,
+                                     const ReleasedInstallers* released) {
+  if (update_folder[0] == '\0') return {};
+  Installer installers[2] = {
+      {kSpeechInterfaceInstaller,
+       released != nullptr ? released->speech_interface : nullptr,
+       Verdict::kStartable,
+       {}},
+      {male_voice ? kMaleVoiceInstaller : kFemaleVoiceInstaller,
+       released != nullptr ? released->voice : nullptr,
+       Verdict::kStartable,
+       {}},
+  };
   // Both files are checked and held before the first one starts: nobody
   // can change the voice installer during the speech interface's head
   // start.
-  HeldFile speech_file;
-  HeldFile voice_file;
-  const Verdict speech_verdict = Check(
-      released, update_folder, kSpeechInterfaceInstaller,
-      released != nullptr ? released->speech_interface : nullptr, &speech_file);
-  const Verdict voice_verdict =
-      Check(released, update_folder, voice,
-            released != nullptr ? released->voice : nullptr, &voice_file);
-
-  // The first file refused is the one to name, whatever was started.
-  const char* refused = speech_verdict == Verdict::kRefused
-                            ? kSpeechInterfaceInstaller
-                        : voice_verdict == Verdict::kRefused ? voice
-                                                             : nullptr;
-  if (!Startable(speech_verdict) ||
-      !StartInstaller(shell, update_folder, kSpeechInterfaceInstaller)) {
-    return refused;
+  for (Installer& installer : installers) {
+    installer.verdict = Prepare(system, update_folder, released, installer);
   }
-  speech_file.Close();
-  sleeper.Sleep(kHeadStartMs);
+  if (system.copies != nullptr) MakeCopies(system, installers);
 
-  if (!Startable(voice_verdict) ||
-      !StartInstaller(shell, update_folder, voice)) {
-    return refused;
+  Installer& speech = installers[0];
+  Installer& voice = installers[1];
+  if (!Start(system, update_folder, speech)) {
+    return NotStarted(released, speech);
   }
-  voice_file.Close();
+  speech.held.Close();
+  system.sleeper.Sleep(kHeadStartMs);
+
+  if (!Start(system, update_folder, voice)) return NotStarted(released, voice);
+  voice.held.Close();
 
   // The voice installer needs a moment to show its dialog: the first look
   // is 5 s after its start, then once a second for as long as it is open.
-  sleeper.Sleep(kHeadStartMs);
+  system.sleeper.Sleep(kHeadStartMs);
   platform::WindowHandle dialog = 0;
   do {
-    sleeper.Sleep(kPollIntervalMs);
-  } while (windows.FindTopLevel(kVoiceDialogClass, kVoiceDialogTitle, &dialog));
-  return refused;
+    system.sleeper.Sleep(kPollIntervalMs);
+  } while (system.windows.FindTopLevel(kVoiceDialogClass, kVoiceDialogTitle,
+                                       &dialog));
+  return {};
 }
 
 }  // namespace tavelon::update

@@ -1,10 +1,11 @@
-// Starts the speech interface installer and one voice installer from the
-// update folder and waits for the voice installer's dialog to go away.
+// Starts the speech interface installer and one voice installer and waits
+// for the voice installer's dialog to go away.
 #pragma once
 
 #include "platform/desktop.h"
 #include "platform/digest.h"
 #include "platform/files.h"
+#include "platform/run_folder.h"
 
 namespace tavelon::update {
 
@@ -14,29 +15,50 @@ inline constexpr char kFemaleVoiceInstaller[] = "Msttsf22.exe";
 inline constexpr char kVoiceDialogClass[] = "#32770";
 inline constexpr char kVoiceDialogTitle[] = "Microsoft Text-to-Speech Engine";
 
-// The installers that a bound program's release shipped: each is started
-// only if it is that very file (see OpenReleasedFile), and held so until it
-// has been started.
-struct ReleasedInstallers {
+// What the installers' step reaches the system through.
+struct InstallerPlatform {
+  platform::Shell& shell;
+  platform::Windows& windows;
+  platform::Sleeper& sleeper;
   platform::Files& files;
   platform::Sha256& sha256;
+  // An elevated update starts each installer from a copy in a folder of its
+  // own that only administrators can change, made from the file read
+  // through the handle that holds it; nullptr: the installers are started
+  // from the update folder through the shell.
+  platform::RunFolder* copies;
+};
+
+// The installers that a bound program's release shipped: each is started
+// only if it is that very file (see OpenReleasedFile), and held so until it
+// has been started or copied.
+struct ReleasedInstallers {
   // nullptr for an installer that the release did not ship: never started.
   const platform::Sha256Digest* speech_interface;
   const platform::Sha256Digest* voice;  // the chosen one
 };
 
+enum class InstallerProblem {
+  kNone,
+  kNotReleased,  // missing, or not the file released: not started
+  kNotStarted,   // the released file could not be copied or started
+};
+
+// The first installer of a bound program that did not start as released
+// (the speech interface installer before the voice installer).
+struct InstallerOutcome {
+  InstallerProblem problem = InstallerProblem::kNone;
+  const char* name = nullptr;
+};
+
 // update_folder ends with a backslash; when it is empty nothing is started,
-// so that the system never searches for a bare file name. Failures are
-// silent: a start that fails ends the installers' step. `released` is
-// nullptr for an unbound program, which starts the files it finds. Returns
-// the name of the installer that was refused because it is missing or not
-// the file released (the speech interface installer before the voice
-// installer), else nullptr. No voice installer starts when the speech
-// interface installer did not.
-const char* RunSpeechInstallers(platform::Shell& shell,
-                                platform::Windows& windows,
-                                platform::Sleeper& sleeper,
-                                const char* update_folder, bool male_voice,
-                                const ReleasedInstallers* released = nullptr);
+// so that the system never searches for a bare file name. A start that
+// fails ends the installers' step: no voice installer starts when the
+// speech interface installer did not. `released` is nullptr for an unbound
+// program, which starts the files it finds and whose failures are silent.
+// With copies, both copies are made before the first start.
+InstallerOutcome RunSpeechInstallers(
+    const InstallerPlatform& system, const char* update_folder, bool male_voice,
+    const ReleasedInstallers* released = nullptr);
 
 }  // namespace tavelon::update

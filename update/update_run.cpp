@@ -56,9 +56,9 @@ void CloseRunningProduct(platform::Windows& windows, platform::Sleeper& clock,
   windows.CloseProcess(process);
 }
 
-void StartProduct(platform::Shell& shell, platform::Files& files,
+void StartProduct(platform::Shell& shell, platform::Files& files, bool elevated,
                   const char* product_path, const char* installation_folder) {
-  if (shell.IsElevated()) {
+  if (elevated) {
     // The product's folder comes from a registry entry that any program of
     // the user can change: what lies there never runs elevated.
     platform::FileHandle product = 0;
@@ -79,14 +79,15 @@ constexpr std::uint32_t kFailureFlags =
     platform::kMbOk | platform::kMbIconWarning | platform::kMbSetForeground |
     platform::kMbTopmost;
 
-// "Update failed - NAME is not the file released with this update" and
-// what to do about it.
-void ShowNotReleased(platform::MessageBoxes& boxes, const char* name) {
+// "Update failed - NAME is not the file released with this update" or
+// "... could not be started", and what to do about it.
+void ShowFileFailure(platform::MessageBoxes& boxes, const char* name,
+                     const char* what) {
   char text[sizeof kNotReleasedBefore + kFolderBufferSize +
             sizeof kNotReleasedAfter];
   platform::CopyToPath(text, sizeof text, kNotReleasedBefore);
   platform::AppendToPath(text, sizeof text, name);
-  platform::AppendToPath(text, sizeof text, kNotReleasedAfter);
+  platform::AppendToPath(text, sizeof text, what);
   boxes.Show(text, kCaption, kFailureFlags);
 }
 
@@ -127,23 +128,36 @@ int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice) {
 
   system.windows.ShowArrowCursor();
 
+  // Elevated, the installers run from copies that only administrators can
+  // change, never from the download folder and never through the user's
+  // file classes.
+  const bool elevated = system.shell.IsElevated();
+  const InstallerPlatform installer_system{
+      system.shell, system.windows, system.sleeper,
+      system.files, system.sha256,  elevated ? &system.run_folder : nullptr};
   const ReleasedInstallers installers{
-      system.files, system.sha256, binding.speech_interface,
+      binding.speech_interface,
       male_voice ? binding.male_voice : binding.female_voice};
-  const char* refused_installer = RunSpeechInstallers(
-      system.shell, system.windows, system.sleeper, update_folder, male_voice,
-      binding.bound ? &installers : nullptr);
+  const InstallerOutcome installer =
+      RunSpeechInstallers(installer_system, update_folder, male_voice,
+                          binding.bound ? &installers : nullptr);
 
   // One box at the end, and the exit code that goes with it: a file that is
-  // not the one released first, then dictionaries that could not be
-  // written, else the completion message.
+  // not the one released first, then an installer that could not be
+  // started, then dictionaries that could not be written, else the
+  // completion message.
   const bool info_refused =
       binding.bound && patched == patch::kDescriptionUnreadable;
   int exit_code = kExitUpdateUnreadable;
-  if (info_refused || refused_installer != nullptr) {
-    ShowNotReleased(system.boxes, info_refused ? patch::kPatchDescriptionName
-                                               : refused_installer);
-    if (!info_refused) exit_code = kExitInstallerRefused;
+  if (info_refused) {
+    ShowFileFailure(system.boxes, patch::kPatchDescriptionName,
+                    kNotReleasedAfter);
+  } else if (installer.problem != InstallerProblem::kNone) {
+    ShowFileFailure(system.boxes, installer.name,
+                    installer.problem == InstallerProblem::kNotReleased
+                        ? kNotReleasedAfter
+                        : kNotStartedAfter);
+    exit_code = kExitInstallerRefused;
   } else if (patched == patch::kDescriptionUnreadable) {
     system.boxes.Show(kUnreadableMessage, kCaption, kFailureFlags);
   } else if (patched == patch::kEveryDictionaryRefused) {
@@ -160,8 +174,12 @@ int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice) {
                            installation_folder) &&
       platform::AppendToPath(product_path, sizeof product_path,
                              kProductProgram)) {
-    StartProduct(system.shell, system.files, product_path, installation_folder);
+    StartProduct(system.shell, system.files, elevated, product_path,
+                 installation_folder);
   }
+  // The installers unpack into the run's folder: it goes once they have
+  // ended, or at the next restart.
+  if (elevated) system.run_folder.Remove(kInstallersEndWaitMs);
   return exit_code;
 }
 

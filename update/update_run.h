@@ -8,6 +8,7 @@
 #include "platform/message_boxes.h"
 #include "platform/process.h"
 #include "platform/registry.h"
+#include "platform/run_folder.h"
 #include "update/installation_lookup.h"
 #include "update/release_binding.h"
 
@@ -22,7 +23,8 @@ enum ExitCode : int {
   // read or was not the one released with the program, or every dictionary
   // found was refused.
   kExitUpdateUnreadable = 2,
-  // Ran to the end, but an installer was not the one released: not started.
+  // Ran to the end, but an installer of a bound program did not start: it
+  // was not the one released, or it could not be copied or started.
   kExitInstallerRefused = 3,
 };
 
@@ -41,6 +43,11 @@ inline constexpr char kNotReleasedBefore[] = "Update failed - ";
 inline constexpr char kNotReleasedAfter[] =
     " is not the file released with this update\n"
     "Please download the update again and run it from its own folder";
+// Shown with the name of the first released installer that could not be
+// started.
+inline constexpr char kNotStartedAfter[] =
+    " could not be started\n"
+    "Please run the update again";
 inline constexpr char kProductWindowClass[] = "Tavelon";
 inline constexpr char kProductWindowTitle[] = "Tavelon";
 inline constexpr char kProductProgram[] = "tavelon.exe";
@@ -49,6 +56,10 @@ inline constexpr char kProductProgram[] = "tavelon.exe";
 // return of the close request: the product may still be saving and holding
 // its dictionaries after its window has gone.
 inline constexpr std::uint32_t kProductExitWaitMs = 30000;
+
+// The longest wait at the run's end for the installers started from the
+// run's folder to end, before the folder is deleted.
+inline constexpr std::uint32_t kInstallersEndWaitMs = 5000;
 
 // Everything the run reaches the system through.
 struct RunPlatform {
@@ -60,6 +71,8 @@ struct RunPlatform {
   platform::Shell& shell;
   platform::Sleeper& sleeper;
   platform::Sha256& sha256;
+  // Where an elevated update copies the installers to start them.
+  platform::RunFolder& run_folder;
   // Gives the closing product time to let go of its files.
   void (*pause_after_close)();
   // What the release vouches for; a program built without digests by
@@ -87,7 +100,7 @@ void CloseRunningProduct(platform::Windows& windows, platform::Sleeper& clock,
 // an update that is not elevated starts it itself. A program that is not
 // there is never handed to the desktop's shell, which would say so in a box
 // of its own.
-void StartProduct(platform::Shell& shell, platform::Files& files,
+void StartProduct(platform::Shell& shell, platform::Files& files, bool elevated,
                   const char* product_path, const char* installation_folder);
 
 // The update folder: the program's own path cut just after its last

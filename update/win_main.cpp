@@ -5,7 +5,9 @@
 #include "update/release_digests.h"
 #include "update/update_run.h"
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+namespace {
+
+int RunWithTheSystem() {
   namespace platform = tavelon::platform;
   // First of all: the program may lie in a download folder beside files
   // that someone else put there, and it runs elevated.
@@ -22,8 +24,28 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
       platform::SystemShell(),
       platform::SystemSleeper(),
       platform::SystemSha256(),
+      platform::SystemRunFolder(),
       tavelon::update::ProcessorBoundPause,
       tavelon::update::release::kBinding,
   };
   return tavelon::update::RunUpdate(system);
 }
+
+}  // namespace
+
+#if defined(__GNUC__)
+// The process starts here, without the C runtime's start-up code: the
+// program has no static constructors, no argument vector and no exception
+// handling to set up, and every global object is initialised at compile
+// time. It ends with ExitProcess, which also ends any thread that COM may
+// have left running. The system calls an entry point with its stack aligned
+// to 4 bytes only.
+extern "C" __attribute__((force_align_arg_pointer)) void TavelonUpdateEntry() {
+  ExitProcess(static_cast<UINT>(RunWithTheSystem()));
+}
+#else
+// Other compilers keep their own start-up code.
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  ExitProcess(static_cast<UINT>(RunWithTheSystem()));
+}
+#endif

@@ -12,6 +12,7 @@
 
 #include "platform/desktop.h"
 #include "platform/process.h"
+#include "platform/run_folder.h"
 #include "tests/support/journal.h"
 
 namespace tavelon::fakes {
@@ -205,6 +206,61 @@ class FakeProcess final : public platform::Process {
   bool another_copy_running = false;
   int only_copy_held = 0;  // taken and not given back
   Journal* journal = nullptr;
+};
+
+// The run's folder in memory: the copies made in it, the programs started
+// from it (on the shared clock) and whether it was removed; each step can be
+// made to fail.
+class FakeRunFolder final : public platform::RunFolder {
+ public:
+  explicit FakeRunFolder(FakeClock& clock) : clock_(&clock) {}
+  bool Make() override {
+    Note(&clock_->journal, "make run folder");
+    made = !fail_make;
+    return made;
+  }
+  bool CreateNewFile(const char* name) override {
+    Note(&clock_->journal, std::string("copy ") + name);
+    if (!made || copies.count(name) != 0 || fail_copy == name) return false;
+    writing = name;
+    copies[name];
+    return true;
+  }
+  bool Append(const void* data, std::uint32_t size) override {
+    if (writing.empty()) return false;
+    const auto* bytes = static_cast<const unsigned char*>(data);
+    copies[writing].insert(copies[writing].end(), bytes, bytes + size);
+    return true;
+  }
+  bool CloseFile() override {
+    const bool open = !writing.empty();
+    writing.clear();
+    return open;
+  }
+  bool Start(const char* name) override {
+    Note(&clock_->journal, std::string("start copy ") + name);
+    starts.push_back({name, "", clock_->now_ms, false});
+    return made && copies.count(name) != 0 && fail_start != name;
+  }
+  void Remove(std::uint32_t wait_ms) override {
+    Note(&clock_->journal, "remove run folder");
+    removed_after_wait_ms = wait_ms;
+    removed = made;
+    made = false;
+  }
+
+  bool fail_make = false;
+  std::string fail_copy;   // the installer whose copy cannot be created
+  std::string fail_start;  // the installer whose start fails
+  bool made = false;
+  bool removed = false;
+  std::uint32_t removed_after_wait_ms = 0;
+  std::map<std::string, std::vector<unsigned char>> copies;
+  std::string writing;
+  std::vector<ShellStart> starts;
+
+ private:
+  FakeClock* clock_;  // a pointer, so that a test can start anew by assigning
 };
 
 }  // namespace tavelon::fakes

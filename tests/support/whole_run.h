@@ -67,15 +67,20 @@ class WholeRun {
         other_shell != nullptr ? *other_shell : shell,
         sleeper,
         platform::SystemSha256(),
+        run_folder,
         CountWholeRunPause,
         binding};
     whole_run_pauses = 0;
     return update::RunUpdate(system);
   }
 
-  // The programs the run asked the shell to start, in order.
+  // The programs the run started from the run's folder ("copy NAME"),
+  // then those it asked the shell to start, each in order.
   std::vector<std::string> Starts() const {
     std::vector<std::string> started;
+    for (const auto& start : run_folder.starts) {
+      started.push_back("copy " + start.file);
+    }
     for (const auto& start : shell.starts) started.push_back(start.file);
     return started;
   }
@@ -93,6 +98,7 @@ class WholeRun {
   fakes::FakeWindows windows{clock};
   fakes::FakeShell shell{clock};
   fakes::FakeSleeper sleeper{clock};
+  fakes::FakeRunFolder run_folder{clock};
   update::ReleaseBinding binding = update::kUnbound;
 };
 
