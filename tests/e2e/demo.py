@@ -187,8 +187,10 @@ def report(desk, run, argument, option_before, option_after, before, after,
             say(offset + "the running Tavelon was asked to close (WM_CLOSE)"
                 " and closed")
         elif event.source == "installer" and event.name == "started":
-            say(offset + f"started {event['name']} from {UPDATE}\\ "
-                f"(working folder {event['cwd']})")
+            say(offset + f"started {event['name']} from its copy in "
+                f"{os.path.dirname(event['module'])}\\, a folder of the "
+                "run's own (working folder and TEMP), not from the update "
+                "folder")
         elif event.source == "installer" and event.name == "dialog-shown":
             say(offset + f"{event['name']} shows its \"Microsoft "
                 "Text-to-Speech Engine\" dialog")
@@ -210,14 +212,12 @@ def report(desk, run, argument, option_before, option_after, before, after,
         elif event.source == "product" and event.name == "started":
             say(offset + f"started tavelon.exe from {INSTALL}\\ "
                 f"(working folder {event['cwd']}), by "
-                f"{event.get('parent') or 'an unknown program'}, with the "
-                "user's own rights")
+                f"{event.get('parent') or 'an unknown program'}"
+                " (on Windows the desktop's shell gives it the user's own"
+                " rights; Wine gives every program an elevated token, so"
+                " this demo cannot show them)")
     say()
-    meaning = {
-        0: "the update ran to its end",
-        1: "the update stopped before changing anything",
-        2: "the update ran to its end but could not read info.tmp",
-    }.get(run.exit_code, "unexpected")
+    meaning = t.EXIT_CODES.get(run.exit_code, "unexpected")
     say(f"Exit code {run.exit_code}: {meaning}")
     say("(The translator started at the end was closed again by the demo.)")
     print("\n".join(out))

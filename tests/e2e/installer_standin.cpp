@@ -7,11 +7,15 @@
 // installer-dialog-ms.txt beside the program, else 2000. The speech
 // interface installer only works for a moment. Its paths are taken with the
 // wide API, so that a folder whose name the ANSI code page cannot write is
-// logged as it is, in its long form too.
+// logged as it is, in its long form too. Like the self-extracting
+// installers it stands in for, it loads libraries by their bare names, one
+// that every system has (version.dll) and one that none has
+// (spchhelp.dll), and logs where each came from, and its TEMP.
 #include <windows.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 
 #include "tests/e2e/event_log.h"
 
@@ -91,6 +95,20 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
       .Wide("cwd_long", directory_long)
       .Text("cmdline", GetCommandLineA())
       .Write();
+
+  e2e::EventLine libraries(kSource, "libraries");
+  libraries.Wide("name", name);
+  for (const wchar_t* library : {L"version.dll", L"spchhelp.dll"}) {
+    static wchar_t path[MAX_PATH];
+    const HMODULE loaded = LoadLibraryW(library);
+    if (loaded == nullptr || GetModuleFileNameW(loaded, path, MAX_PATH) == 0) {
+      lstrcpyW(path, L"-");
+    }
+    libraries.Wide(library[0] == L'v' ? "version" : "helper", path);
+  }
+  static wchar_t temp[MAX_PATH];
+  if (GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH) == 0) temp[0] = L'\0';
+  libraries.Wide("temp", temp).Write();
 
   if (_wcsnicmp(name, L"Mstts", 5) != 0) {
     Sleep(300);

@@ -14,6 +14,7 @@ prefix, resetting folders and registry entries before each, and ends with
 
 import argparse
 import os
+import re
 import struct
 import sys
 import time
@@ -36,6 +37,11 @@ DECOY = r"C:\Old Tavelon"
 UPDATER = UPDATE + r"\TavelonUpdate.exe"
 QUOTED_UPDATER = '"' + UPDATER + '"'
 DIRECTORY = object()  # a folder where a dictionary file is expected
+# The folder of a run's own in which an elevated update (every update under
+# Wine) copies the installers and starts them: under the Windows folder's
+# Temp, named with 128 random bits.
+RUN_FOLDER = re.compile(r"c:\\windows\\temp\\tavelonupdate-[0-9a-f]{32}",
+                        re.IGNORECASE)
 
 
 class Link:
@@ -107,7 +113,24 @@ RESET_REGISTRY = f"""REGEDIT4
 
 [HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
 "Managed"="N"
+
+[-HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\MSpchapi.exe]
+
+[-HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\Msttsm22.exe]
+
+[-HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\Msttsf22.exe]
 """
+
+# What the installers load by bare names: a system library and one that
+# no system folder has; planted in the update folder, Wine is told to
+# prefer such a copy of version.dll for the installers alone (for every
+# program, Wine's own user32 would load it).
+INSTALLER_LIBRARIES = ["version.dll", "spchhelp.dll"]
+INSTALLERS_PREFER_PLANTED = "".join(
+    f"""
+[HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\{name}\\DllOverrides]
+"version"="native,builtin"
+""" for name in t.INSTALLERS)
 
 OPTIONS_BEFORE = f"""
 [{t.OPTIONS_KEY}]
@@ -260,7 +283,8 @@ def check_nothing_changed(check, scenario, run, before=None):
     check.equal(run.of("product", "WM_CLOSE"), [], "close requests")
     check.equal(run.of("installer", "started"), [], "installers started")
     check.equal(run.of("product", "started"), [], "translator started")
-    check.equal(run.calls("ShellExecuteA"), [], "programs started")
+    check.equal(run.calls("ShellExecuteA") + run.calls("CreateProcessW"), [],
+                "programs started")
 
 
 def check_dictionaries(check, scenario, run, expected_warnings=None):
@@ -370,9 +394,9 @@ def check_cursor(check, run):
     done, the arrow before the installers."""
     calls = [c for c in run.calls()
              if c["function"] in ("LoadCursorA", "SetCursor",
-                                  "FindWindowA", "ShellExecuteA")]
+                                  "FindWindowA", "CreateProcessW")]
     names = [(c["function"], c.get("name") or c.get("class") or
-              c.get("file", "")) for c in calls]
+              c.get("application", "")) for c in calls]
     wait = ("LoadCursorA", hex(t.IDC_WAIT))
     arrow = ("LoadCursorA", hex(t.IDC_ARROW))
     if not (check.that(wait in names, "the wait cursor was never loaded") and
@@ -388,37 +412,66 @@ def check_cursor(check, run):
             if ("FindWindowA", "Tavelon") in names else -1)
     check.that(i_wait < look < i_arrow,
                "the translator was looked for outside the wait cursor")
-    shells = [i for i, n in enumerate(names) if n[0] == "ShellExecuteA"]
-    check.that(not shells or i_arrow < shells[0],
+    starts = [i for i, n in enumerate(names) if n[0] == "CreateProcessW"]
+    check.that(not starts or i_arrow < starts[0],
                "an installer was started under the wait cursor")
 
 
+def run_folder(starts):
+    """The run's folder that the installers were started from, or None."""
+    folders = {os.path.dirname(s["application"]) for s in starts}
+    folder = folders.pop() if len(folders) == 1 else None
+    return folder if folder and RUN_FOLDER.fullmatch(folder) else None
+
+
 def check_installers(check, scenario, run, voice):
-    """The two installers, started from the update folder, paced 4 s apart,
-    and the wait for the voice installer's dialog."""
-    desktop = run.of("user", "run")[0]["desktop"]
-    shells = run.calls("ShellExecuteA")
+    """The two installers, each started with CreateProcessW (never through
+    the shell's file classes) from its copy in a folder of the run's own,
+    paced 4 s apart, and the wait for the voice installer's dialog. The
+    installers run there, with it as TEMP, load no library from the update
+    folder, and the folder is gone after the run."""
+    shells = run.calls("CreateProcessW")
     started = run.of("installer", "started")
     expected_names = ["MSpchapi.exe", voice]
-    check.equal([s["file"] for s in shells[:2]],
-                [UPDATE + "\\" + n for n in expected_names],
+    folder = run_folder(shells)
+    if not check.that(folder, "the installers' folder: " +
+                      ", ".join(s["application"] for s in shells)):
+        return
+    check.equal([s["application"] for s in shells[:2]],
+                [folder + "\\" + n for n in expected_names],
                 "installers started")
     for shell in shells:
-        check.equal((shell["owner"], shell["verb"], shell["parameters"],
-                     int(shell["show"])), (desktop, "open", "", t.SW_SHOW),
-                    f"how {shell['file']} was started")
-    for shell in shells[:2]:
-        check.equal(shell["directory"], UPDATE + "\\",
-                    f"working folder given for {shell['file']}")
+        check.equal((shell["command"], shell["directory"], shell["inherit"],
+                     shell["environment"], shell["startup_flags"],
+                     int(shell["show"])),
+                    ('"' + shell["application"] + '"', folder, "0", "0x0",
+                     hex(t.STARTF_USESHOWWINDOW), t.SW_SHOW),
+                    f"how {shell['application']} was started")
+    check.equal([s["file"] for s in run.calls("ShellExecuteA")], [],
+                "programs started through the shell")
     if not check.equal([s["name"] for s in started], expected_names,
                        "installers that ran"):
         return
     for installer in started:
-        check.equal(installer["module"], UPDATE + "\\" + installer["name"],
+        check.equal(installer["module"].lower(),
+                    (folder + "\\" + installer["name"]).lower(),
                     "installer's file")
-        check.equal(installer["cwd"], UPDATE, "installer's working folder")
+        check.equal(installer["cwd"].lower(), folder.lower(),
+                    "installer's working folder")
         check.equal(rest_of_command_line(installer["cmdline"]).strip(), "",
                     "installer's parameters")
+    for libraries in run.of("installer", "libraries"):
+        check.equal((libraries["version"].lower(), libraries["helper"],
+                     libraries["temp"].lower()),
+                    (r"c:\windows\system32\version.dll", "-", folder.lower()),
+                    f"{libraries['name']}'s libraries and TEMP")
+    check.equal([e["library"] for e in run.of("planted")], [],
+                "planted libraries loaded")
+    windows = scenario.desk.path(r"C:\windows")
+    check.equal([p.name for d in windows.iterdir() if d.name.lower() == "temp"
+                 for p in d.iterdir()
+                 if p.name.lower().startswith("tavelonupdate-")], [],
+                "run folders left after the run")
     # Pacing: 4 s between the starts, the first look for the dialog 5 s
     # after the voice installer's start, then once a second until the
     # dialog is gone.
@@ -468,8 +521,8 @@ def check_completed_and_relaunched(check, run, expected_box=t.COMPLETED,
     check.equal([s["file"] for s in run.calls("ShellExecuteA")
                  if s["file"].lower().endswith("\\tavelon.exe")], [],
                 "translator started by the update itself")
-    check.that(all(s.ms < run.boxes()[-1].ms
-                   for s in run.calls("ShellExecuteA")),
+    check.that(all(s.ms < run.boxes()[-1].ms for s in
+                   run.calls("ShellExecuteA") + run.calls("CreateProcessW")),
                "a program was started after the closing box")
     products = run.of("product", "started")
     if check.equal(len(products), 1, "translators that ran"):
@@ -547,7 +600,11 @@ def full_run_male(desk, check):
     """The everyday update: Run entry, translator running, argument m."""
     scenario = Scenario(desk, default_dictionaries(),
                         run_entry(INSTALL + r"\tavelon.exe") +
-                        app_paths_entry(DECOY))
+                        app_paths_entry(DECOY) + INSTALLERS_PREFER_PLANTED)
+    # Libraries the installers load by their bare names, planted beside
+    # them, with Wine told to prefer such a copy for the installers alone.
+    for name in INSTALLER_LIBRARIES:
+        desk.put(UPDATE + "\\" + name, desk.programs.planted)
     run = scenario.run("m")
     check.equal(run.exit_code, 0, "exit code")
     state = check_dictionaries(check, scenario, run, expected_warnings=0)
@@ -560,6 +617,14 @@ def full_run_male(desk, check):
     check_installers(check, scenario, run, "Msttsm22.exe")
     check.that(check_waited_for_product(check, scenario, run),
                "the translator did not end")
+    # The same installer started from the update folder loads them.
+    since = t.now_ms()
+    desk.wine.run([UPDATE + r"\Msttsm22.exe"], check=False, timeout=60,
+                  extra_env=dict(desk.extra_env, TAVELON_E2E_DIALOG_MS="200"))
+    check.equal(sorted(os.path.basename(e["library"]).lower()
+                       for e in desk.events(since) if e.source == "planted"),
+                sorted(INSTALLER_LIBRARIES),
+                "planted libraries loaded from the update folder (control)")
 
 
 @case
@@ -765,7 +830,7 @@ def voice_dialog_wait(desk, check):
     check_installers(check, scenario, run, "Msttsm22.exe")
     check_completed_and_relaunched(check, run)
     closed = run.of("installer", "dialog-closed")
-    voice = run.calls("ShellExecuteA")[1]
+    voice = run.calls("CreateProcessW")[1]
     if closed:
         check.that(run.boxes()[-1].ms - voice.ms >= 8000,
                    "the closing box came before the dialog's 8 s were over")
@@ -814,13 +879,11 @@ def dictionary_warnings(desk, check):
     check.equal(len(run.boxes()), 3, "boxes")
     check_completed_and_relaunched(check, run)
     check_boxes_seen(check, run)
-    shells = run.calls("ShellExecuteA")
-    check.equal([s["file"] for s in shells], [UPDATE + r"\MSpchapi.exe"],
+    # Elevated, an installer is opened before it is copied and started: a
+    # missing one is never started, nor a folder made for it.
+    check.equal(run.calls("ShellExecuteA") + run.calls("CreateProcessW"), [],
                 "programs started by the update itself")
     check.equal(run.calls("Sleep"), [], "sleeps without installers")
-    if shells:
-        check.between(run.boxes()[-1].ms - shells[0].ms, 0, 1500,
-                      "ms from the failed installer start to the box")
 
 
 @case
@@ -869,8 +932,8 @@ def linked_dictionaries(desk, check):
 def update_folder_outside_code_page(desk, check):
     """The update folder under a profile named "\u0141ukasz", which the
     code page cannot write: the update takes its folder in its short form,
-    starts both installers from it and completes; never from a best-fit
-    "Lukasz" folder that does not exist."""
+    copies both installers from it, starts the copies and completes; never
+    a best-fit "Lukasz" folder that does not exist."""
     scenario = Scenario(desk, default_dictionaries(),
                         run_entry(INSTALL + r"\tavelon.exe"), installers=False)
     desk.lay_out_update_folder(FOREIGN_UPDATE, info=INFO, dialog_ms=500)
@@ -881,20 +944,20 @@ def update_folder_outside_code_page(desk, check):
     check_dictionaries(check, scenario, run, expected_warnings=0)
     check_completed_and_relaunched(check, run)
     started = run.of("installer", "started")
-    check.equal([(i["name"], i["module_long"], i["cwd_long"])
-                 for i in started],
-                [(name, FOREIGN_UPDATE + "\\" + name, FOREIGN_UPDATE)
-                 for name in ("MSpchapi.exe", "Msttsm22.exe")],
-                "installers started from the update folder")
-    shells = run.calls("ShellExecuteA")
-    check.that(all("lukasz" not in s["file"].lower() for s in shells),
+    check.equal([i["name"] for i in started], ["MSpchapi.exe", "Msttsm22.exe"],
+                "installers started")
+    opened = [c["file"] for c in run.calls("CreateFileA")
+              if c["file"].lower().endswith(".exe") and
+              "tavelon.exe" not in c["file"].lower()]
+    check.equal(len(opened), 2, "installers opened to be copied")
+    check.that(all("lukasz" not in f.lower() for f in opened),
                "an installer was asked for in a best-fit folder")
     code_page = "cp" + run.of("user", "run")[0]["acp"]
     try:
         "\u0141".encode(code_page)
     except (UnicodeEncodeError, LookupError):
-        check.that(shells and all("~" in s["file"] for s in shells),
-                   f"the installers were not started by the short form of "
+        check.that(opened and all("~" in f for f in opened),
+                   f"the installers were not opened by the short form of "
                    f"the folder ({code_page})")
 
 
@@ -927,8 +990,7 @@ def no_desktop_shell(desk, check):
                 "boxes")
     check_boxes_seen(check, run)
     check.equal(len(run.of("product", "WM_CLOSE")), 1, "close requests")
-    check.equal([s["file"] for s in run.calls("ShellExecuteA")],
-                [UPDATE + r"\MSpchapi.exe"],
+    check.equal(run.calls("ShellExecuteA") + run.calls("CreateProcessW"), [],
                 "programs started by the update (no installers there)")
     check.equal(started, None, "translator started")
 
@@ -965,7 +1027,7 @@ def bound_release(desk, check):
     calls = [(c["function"], c.get("file"), c.get("access"), c.get("share"))
              for c in run.calls()]
     first_start = next((i for i, c in enumerate(calls)
-                        if c[0] == "ShellExecuteA"), 0)
+                        if c[0] == "CreateProcessW"), 0)
     opened = [c[1:] for c in calls[:first_start] if c[0] == "CreateFileA"
               and c[1].startswith(UPDATE + "\\")]
     check.equal(opened, [(UPDATE + "\\" + name, hex(t.GENERIC_READ),
@@ -989,8 +1051,8 @@ def bound_release(desk, check):
     run = scenario.run("m")
     check_refused(check, run, "Msttsm22.exe", 3, "voice installer replaced")
     check_dictionaries(check, scenario, run, expected_warnings=0)
-    check.equal([s["file"] for s in run.calls("ShellExecuteA")],
-                [UPDATE + r"\MSpchapi.exe"],
+    check.equal([os.path.basename(s["application"])
+                 for s in run.calls("CreateProcessW")], ["MSpchapi.exe"],
                 "programs started (voice installer replaced)")
     check.equal([i["name"] for i in run.of("installer", "started")],
                 ["MSpchapi.exe"], "installers that ran")
@@ -1004,8 +1066,41 @@ def bound_release(desk, check):
     check.that(t.folder_state(desk.path(INSTALL)) ==
                scenario.before["install"],
                "the installation changed (another info.tmp)")
-    check.equal(run.calls("ShellExecuteA"), [],
+    check.equal(run.calls("ShellExecuteA") + run.calls("CreateProcessW"), [],
                 "programs started (no installers)")
+
+    # The update folder a symbolic link, pointed at another folder with
+    # another voice installer once the speech interface installer has
+    # started: the copies were made before, so only the released
+    # installers run.
+    scenario = Scenario(desk, default_dictionaries(),
+                        run_entry(INSTALL + r"\tavelon.exe"), info=None,
+                        release=True)
+    real, swapped = UPDATE + " (released)", UPDATE + " (swapped)"
+    desk.remove(real)
+    desk.remove(swapped)
+    desk.path(UPDATE).rename(desk.path(real))
+    desk.lay_out_update_folder(swapped, release=True)
+    desk.put(swapped + r"\Msttsm22.exe", desk.programs.product)
+    link = desk.path(UPDATE)
+    link.symlink_to(desk.path(real), target_is_directory=True)
+    pending = desk.start_update(QUOTED_UPDATER + " m", UPDATE,
+                                program=UPDATER, dialog_ms=scenario.dialog_ms)
+    try:
+        check.that(desk.wait_for(lambda e: e.source == "installer" and
+                                 e.name == "started", 90, pending.started_ms),
+                   "the speech interface installer did not start")
+        link.unlink()
+        link.symlink_to(desk.path(swapped), target_is_directory=True)
+    finally:
+        run = desk.finish_update(pending)
+    link.unlink()
+    check.equal(run.exit_code, 0, "exit code (folder re-pointed)")
+    check_installers(check, scenario, run, "Msttsm22.exe")
+    check.equal(len(run.of("product", "started")), 1,
+                "translators that ran (folder re-pointed): only the restart")
+    for folder in (real, swapped):
+        desk.remove(folder)
 
 
 # --- Running -----------------------------------------------------------------

@@ -59,6 +59,7 @@ MB_ICONINFORMATION = 0x40
 MB_SETFOREGROUND = 0x10000
 MB_TOPMOST = 0x40000
 SW_SHOW = 5
+STARTF_USESHOWWINDOW = 0x1
 IDC_ARROW = 32512
 IDC_WAIT = 32514
 WM_CLOSE = 0x10
@@ -370,6 +371,19 @@ class Programs:
 
 
 INSTALLERS = ["MSpchapi.exe", "Msttsm22.exe", "Msttsf22.exe"]
+
+# The update's exit codes, as the README gives them.
+EXIT_CODES = {
+    0: "the update ran to its end",
+    1: "the update stopped before changing anything (a bad argument, no "
+       "installation found, or another copy running)",
+    2: "the update ran to its end, but no dictionary was written: info.tmp "
+       "could not be read or is not the one released, or every dictionary "
+       "was refused",
+    3: "the update ran to its end, but an installer of a released update "
+       "did not start: it is not the one released, or it could not be "
+       "copied or started",
+}
 LOG_POINTER = r"C:\tavelon-e2e-log.txt"
 
 # Libraries that TavelonUpdate.exe loads on demand (seen with Wine's

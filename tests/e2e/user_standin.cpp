@@ -7,8 +7,8 @@
 //     the user and the desktop (MessageBoxA, ShellExecuteA, FindWindowA,
 //     SendMessageA, LoadCursorA, SetCursor, Sleep) log every call that the
 //     program itself makes, with its arguments as passed (CreateFileA,
-//     OpenProcess and WaitForSingleObject too): the box flags are
-//     read where the call is made, since the window does not show all of
+//     OpenProcess, WaitForSingleObject and CreateProcessW too): the box flags
+//     are read where the call is made, since the window does not show all of
 //     them. A second thread finds each message box that appears, logs what
 //     it shows and presses OK after a pause, as a person would. Other
 //     exceptions of the program are logged and left to it. The exit
@@ -152,6 +152,18 @@ void ReadRemoteString(ULONG_PTR address, char* buffer, std::size_t size) {
   buffer[length] = '\0';
 }
 
+// The same for a zero-terminated wide string.
+void ReadRemoteWideString(ULONG_PTR address, wchar_t* buffer,
+                          std::size_t size) {
+  std::size_t length = 0;
+  while (address != 0 && length + 1 < size) {
+    wchar_t c = 0;
+    if (!ReadRemote(address + 2 * length, &c, 2) || c == L'\0') break;
+    buffer[length++] = c;
+  }
+  buffer[length] = L'\0';
+}
+
 // The name in a module's export directory, read through `read` (the
 // debuggee's memory or this process's own).
 template <typename Reader>
@@ -208,7 +220,8 @@ enum class Call {
   kSleep,
   kCreateFile,
   kOpenProcess,
-  kWaitForSingleObject
+  kWaitForSingleObject,
+  kCreateProcess
 };
 
 struct Hook {
@@ -237,6 +250,14 @@ Hook g_hooks[] = {
     {"kernel32.dll",
      "WaitForSingleObject",
      Call::kWaitForSingleObject,
+     {},
+     0,
+     0,
+     {},
+     false},
+    {"kernel32.dll",
+     "CreateProcessW",
+     Call::kCreateProcess,
      {},
      0,
      0,
@@ -306,8 +327,8 @@ void ArmHooksOf(ULONG_PTR base) {
 bool LogCall(const Hook& hook, ULONG_PTR esp) {
   const ULONG_PTR caller = ReadRemoteWord(esp);
   if (caller < g_image_start || caller >= g_image_end) return false;
-  ULONG_PTR argument[6];
-  for (ULONG_PTR i = 0; i < 6; ++i)
+  ULONG_PTR argument[10];
+  for (ULONG_PTR i = 0; i < 10; ++i)
     argument[i] = ReadRemoteWord(esp + 4 + 4 * i);
   static char text[4096];
   static char other[1024];
@@ -373,6 +394,26 @@ bool LogCall(const Hook& hook, ULONG_PTR esp) {
       line.Hex("handle", argument[0])
           .Number("ms", static_cast<long long>(argument[1]));
       break;
+    case Call::kCreateProcess: {
+      static wchar_t wide[1024];
+      ReadRemoteWideString(argument[0], wide, 1024);
+      line.Wide("application", wide);
+      ReadRemoteWideString(argument[1], wide, 1024);
+      line.Wide("command", wide);
+      ReadRemoteWideString(argument[7], wide, 1024);
+      STARTUPINFOW startup = {};
+      if (argument[8] == 0 ||
+          !ReadRemote(argument[8], &startup, sizeof startup)) {
+        startup.dwFlags = 0xFFFFFFFF;
+      }
+      line.Wide("directory", wide)
+          .Number("inherit", static_cast<long long>(argument[4]))
+          .Hex("flags", argument[5])
+          .Hex("environment", argument[6])
+          .Hex("startup_flags", startup.dwFlags)
+          .Number("show", startup.wShowWindow);
+      break;
+    }
   }
   line.Write();
   return true;
