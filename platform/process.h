@@ -14,13 +14,6 @@ class Process {
   // one exactly. Returns the number of characters copied: 0 when it cannot
   // be had or does not fit; size or more means it was cut short.
   virtual std::uint32_t ModuleFileName(char* buffer, std::uint32_t size) = 0;
-  // Takes the mark that only one copy of the update holds at a time (a
-  // named mutex in the session's namespace). False when another running
-  // copy holds it, or when it cannot be had at all; a mark left by a copy
-  // that ended without giving it back counts as free.
-  virtual bool BeginOnlyCopy() = 0;
-  // Gives the mark back.
-  virtual void EndOnlyCopy() = 0;
 
  protected:
   ~Process() = default;

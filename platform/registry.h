@@ -27,8 +27,12 @@ class Registry {
   // buffer's capacity; on kOk it is the number of bytes delivered.
   virtual QueryStatus Query(RegistryKey key, const char* name,
                             unsigned char* data, std::uint32_t* size) = 0;
-  // Creates or opens a key (and its missing parents) with KEY_SET_VALUE
-  // access only, non-volatile, empty class.
+  // Creates or opens a key (and its missing parents), non-volatile, to set
+  // its values. The path is walked one name at a time, each key opened
+  // relative to the one before without following a registry link: a key on
+  // the path that is a link (it holds a REG_LINK "SymbolicLinkValue") ends
+  // the walk with false, and nothing is created behind it. So no program of
+  // the user can point the write at another key.
   virtual bool CreateForSet(RegistryRoot root, const char* subkey,
                             RegistryKey* key) = 0;
   // Sets a REG_DWORD value.

@@ -9,6 +9,7 @@
 #if defined(_WIN32)
 #include "platform/desktop.h"
 #include "platform/message_boxes.h"
+#include "platform/only_copy_lock.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/run_folder.h"
@@ -27,6 +28,7 @@ Shell& SystemShell();
 Sleeper& SystemSleeper();
 Process& SystemProcess();
 RunFolder& SystemRunFolder();
+OnlyCopyLock& SystemOnlyCopyLock();
 
 // Keeps libraries loaded from now on to the system folder, never the
 // program's own folder or the current directory, where a downloaded file

@@ -112,6 +112,27 @@ TEST(OptionsUpdate, CasesOnStandInRegistry) {
   }
 }
 
+// A key on the options path that is a registry link (another program of
+// the user may have made it point anywhere) gets no write, and nothing is
+// created behind it; the keys before it may be created. No box either way.
+TEST(OptionsUpdate, ARegistryLinkOnThePathStopsTheWrite) {
+  for (const char* link : {"Software\\Tavelon", kProductKey, kOptionsKey}) {
+    SCOPED_TRACE(link);
+    FakeRegistry registry;
+    registry.SetValue(RegistryRoot::kCurrentUser, link, "SymbolicLinkValue",
+                      fakes::kRegLink, "\\Registry\\Machine\\Software\\X");
+
+    UpdateOptions(registry);
+
+    EXPECT_EQ(registry.FindValue(RegistryRoot::kCurrentUser, kOptionsKey,
+                                 "EnableExpressions"),
+              nullptr);
+    EXPECT_EQ(registry.HasKey(RegistryRoot::kCurrentUser, kOptionsKey),
+              std::string(link) == kOptionsKey);
+    EXPECT_EQ(registry.open_handles(), 0u);
+  }
+}
+
 TEST(OptionsUpdate, TwiceLeavesOneValue) {
   FakeRegistry registry;
   UpdateOptions(registry);

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "platform/system.h"
-#include "platform/win32/win32_run_folder.h"
+#include "platform/win32/win32_security.h"
 
 namespace tavelon::platform {
 namespace {
@@ -21,7 +21,7 @@ bool IsWellKnown(PSID sid, WELL_KNOWN_SID_TYPE type) {
 }
 
 TEST(SystemRunFolder, OnlySystemAndAdministratorsHaveAccess) {
-  win32::RunFolderSecurity security;
+  win32::AdministratorsOnlySecurity security;
   ASSERT_TRUE(win32::BuildRunFolderSecurity(&security));
   PSECURITY_DESCRIPTOR descriptor = &security.descriptor;
   ASSERT_TRUE(IsValidSecurityDescriptor(descriptor));

@@ -12,6 +12,7 @@
 #include "tests/support/fake_registry.h"
 #include "tests/support/recording_files.h"
 #include "tests/support/temp_folder.h"
+#include "update/only_copy.h"
 
 namespace tavelon::update {
 namespace {
@@ -76,9 +77,9 @@ class UpdateRunTest : public ::testing::Test {
   int Run(const std::filesystem::path& current_directory) {
     test_support::CurrentDirectoryGuard guard(current_directory);
     const RunPlatform system{
-        process_,    registry_,  files_,   boxes_,
-        windows_,    shell_,     sleeper_, platform::SystemSha256(),
-        run_folder_, CountPause, binding_};
+        process_,    registry_,  files_,     boxes_,
+        windows_,    shell_,     sleeper_,   platform::SystemSha256(),
+        run_folder_, only_copy_, CountPause, binding_};
     return RunUpdate(system);
   }
   int RunFromUpdateFolder() { return Run(folder_.path() / "upd"); }
@@ -103,6 +104,7 @@ class UpdateRunTest : public ::testing::Test {
   fakes::FakeShell shell_{clock_};
   fakes::FakeSleeper sleeper_{clock_};
   fakes::FakeRunFolder run_folder_{clock_};
+  fakes::FakeOnlyCopyLock only_copy_;
   ReleaseBinding binding_ = kUnbound;
 };
 
@@ -123,13 +125,15 @@ TEST_F(UpdateRunTest, RefusesAnEmptyArgumentBeforeDoingAnything) {
   for (const auto& c : cases) {
     boxes_.boxes.clear();
     process_.command_line = c.command_line;
-    process_.another_copy_running = c.another_copy;
+    only_copy_.local_mutex = c.another_copy
+                                 ? platform::OnlyCopyLock::Taken::kHeldElsewhere
+                                 : platform::OnlyCopyLock::Taken::kTaken;
     EXPECT_EQ(kExitStopped, RunFromUpdateFolder());
     ASSERT_EQ(1u, boxes_.boxes.size());
     EXPECT_EQ(c.text, boxes_.boxes[0].text);
     EXPECT_EQ("Tavelon Setup", boxes_.boxes[0].caption);
     EXPECT_EQ(0x30u, boxes_.boxes[0].flags);
-    EXPECT_EQ(0, process_.only_copy_held);
+    EXPECT_EQ(0, only_copy_.held);
   }
   EXPECT_TRUE(files_.opens().empty());
   EXPECT_TRUE(registry_.attempts().empty());
@@ -189,7 +193,7 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
   }
   fakes::Journal& journal = clock_.journal;
   process_.journal = registry_.journal = boxes_.journal = files_.journal =
-      &journal;
+      only_copy_.journal = &journal;
   EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
 
   const auto step = [](const std::string& call) -> std::string {
@@ -201,8 +205,8 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
     if (starts("registry query")) return "lookup";
     if (starts("registry set")) return "option";
     if (product) return "product start";
-    if (starts("elevated?") || starts("make run folder") || installer ||
-        starts("sleep") || starts("find #32770")) {
+    if (starts("make run folder") || installer || starts("sleep") ||
+        starts("find #32770")) {
       return "installers";
     }
     if (starts("open file") || starts("close file")) return "patching";
@@ -215,14 +219,26 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
       steps.push_back(step(call));
     }
   }
-  EXPECT_EQ(
-      steps,
-      (std::vector<std::string>{
-          "command line", "begin only copy", "module path", "lookup",
-          "wait cursor", "find Tavelon", "open window process", "close window",
-          "pause", "wait for process", "close process", "option", "patching",
-          "arrow cursor", "installers", "completion box", "product start",
-          "remove run folder", "end only copy"}));
+  EXPECT_EQ(steps, (std::vector<std::string>{"command line",
+                                             "elevated?",
+                                             "begin only copy",
+                                             "module path",
+                                             "lookup",
+                                             "wait cursor",
+                                             "find Tavelon",
+                                             "open window process",
+                                             "close window",
+                                             "pause",
+                                             "wait for process",
+                                             "close process",
+                                             "option",
+                                             "patching",
+                                             "arrow cursor",
+                                             "installers",
+                                             "completion box",
+                                             "product start",
+                                             "remove run folder",
+                                             "end only copy"}));
 }
 
 // The product's process is waited for after the pause, at most 30 s from
@@ -563,6 +579,59 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
       EXPECT_EQ("remove run folder", clock_.journal.back());
       EXPECT_EQ(5000u, run_folder_.removed_after_wait_ms);
     }
+  }
+}
+
+// Elevated, the mark is taken in a private namespace that only
+// administrators can create or open; when any step of that fails, and
+// when not elevated, in the session's namespace. A mark held by another
+// copy stops the run either way.
+TEST(OnlyCopyTest, TakesTheMarkInTheNamespaceThatTheRightsAllow) {
+  using Taken = platform::OnlyCopyLock::Taken;
+  struct {
+    const char* what;
+    bool elevated, boundary, create_namespace, open_namespace;
+    Taken private_mutex, local_mutex;
+    bool begins;
+    std::vector<std::string> steps;
+  } const cases[] = {
+      // clang-format off
+      {"not elevated", false, true, true, true, Taken::kTaken, Taken::kTaken,
+       true, {"local mutex taken"}},
+      {"not elevated, held", false, true, true, true, Taken::kTaken,
+       Taken::kHeldElsewhere, false, {"local mutex"}},
+      {"elevated", true, true, true, true, Taken::kTaken, Taken::kHeldElsewhere,
+       true, {"boundary", "create namespace", "private mutex taken"}},
+      {"elevated, namespace exists", true, true, false, true, Taken::kTaken,
+       Taken::kHeldElsewhere, true,
+       {"boundary", "create namespace", "open namespace",
+        "private mutex taken"}},
+      {"elevated, held", true, true, true, true, Taken::kHeldElsewhere,
+       Taken::kTaken, false,
+       {"boundary", "create namespace", "private mutex"}},
+      {"no boundary", true, false, true, true, Taken::kHeldElsewhere,
+       Taken::kTaken, true, {"boundary", "local mutex taken"}},
+      {"no namespace", true, true, false, false, Taken::kHeldElsewhere,
+       Taken::kTaken, true,
+       {"boundary", "create namespace", "open namespace",
+        "local mutex taken"}},
+      {"no private mutex", true, true, true, true, Taken::kFailed,
+       Taken::kTaken, true,
+       {"boundary", "create namespace", "private mutex", "local mutex taken"}},
+      {"nothing at all", true, false, false, false, Taken::kFailed,
+       Taken::kFailed, false, {"boundary", "local mutex"}},
+      // clang-format on
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    fakes::FakeOnlyCopyLock lock;
+    lock.boundary = c.boundary;
+    lock.create_namespace = c.create_namespace;
+    lock.open_namespace = c.open_namespace;
+    lock.private_mutex = c.private_mutex;
+    lock.local_mutex = c.local_mutex;
+    EXPECT_EQ(c.begins, BeginOnlyCopy(lock, c.elevated));
+    EXPECT_EQ(c.steps, lock.steps);
   }
 }
 

@@ -6,6 +6,7 @@
 #include "settings/options_update.h"
 #include "update/command_line.h"
 #include "update/installation_lookup.h"
+#include "update/only_copy.h"
 #include "update/speech_installers.h"
 
 namespace tavelon::update {
@@ -93,7 +94,8 @@ void ShowFileFailure(platform::MessageBoxes& boxes, const char* name,
 
 // The update after its argument was accepted, while it is the only copy
 // running.
-int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice) {
+int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice,
+                     bool elevated) {
   char update_folder[kFolderBufferSize];
   FindUpdateFolder(system.process, update_folder);
 
@@ -131,7 +133,6 @@ int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice) {
   // Elevated, the installers run from copies that only administrators can
   // change, never from the download folder and never through the user's
   // file classes.
-  const bool elevated = system.shell.IsElevated();
   const InstallerPlatform installer_system{
       system.shell, system.windows, system.sleeper,
       system.files, system.sha256,  elevated ? &system.run_folder : nullptr};
@@ -191,14 +192,15 @@ int RunUpdate(const RunPlatform& system) {
     system.boxes.Show(kArgumentError, kCaption, platform::kMbIconWarning);
     return kExitStopped;
   }
-  // Two copies would patch the same files and start everything twice; the
-  // program has no window, so nothing else shows that one already runs.
-  if (!system.process.BeginOnlyCopy()) {
+  const bool elevated = system.shell.IsElevated();
+  if (!BeginOnlyCopy(system.only_copy, elevated)) {
+    system.only_copy.Release();
     system.boxes.Show(kAlreadyRunning, kCaption, platform::kMbIconWarning);
     return kExitStopped;
   }
-  const int exit_code = UpdateAsOnlyCopy(system, ChoosesMaleVoice(argument));
-  system.process.EndOnlyCopy();
+  const int exit_code =
+      UpdateAsOnlyCopy(system, ChoosesMaleVoice(argument), elevated);
+  system.only_copy.Release();
   return exit_code;
 }
 

@@ -6,6 +6,7 @@
 #include "platform/digest.h"
 #include "platform/files.h"
 #include "platform/message_boxes.h"
+#include "platform/only_copy_lock.h"
 #include "platform/process.h"
 #include "platform/registry.h"
 #include "platform/run_folder.h"
@@ -73,6 +74,8 @@ struct RunPlatform {
   platform::Sha256& sha256;
   // Where an elevated update copies the installers to start them.
   platform::RunFolder& run_folder;
+  // The mark that only one copy of the update holds.
+  platform::OnlyCopyLock& only_copy;
   // Gives the closing product time to let go of its files.
   void (*pause_after_close)();
   // What the release vouches for; a program built without digests by

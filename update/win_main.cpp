@@ -25,6 +25,7 @@ int RunWithTheSystem() {
       platform::SystemSleeper(),
       platform::SystemSha256(),
       platform::SystemRunFolder(),
+      platform::SystemOnlyCopyLock(),
       tavelon::update::ProcessorBoundPause,
       tavelon::update::release::kBinding,
   };

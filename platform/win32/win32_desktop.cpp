@@ -86,28 +86,6 @@ class Win32Process final : public Process {
   std::uint32_t ModuleFileName(char* buffer, std::uint32_t size) override {
     return win32::ModulePathInAnsiCodePage(buffer, size);
   }
-
-  bool BeginOnlyCopy() override {
-    // In the session's namespace: a copy started by the same user, elevated
-    // or not, finds it; another user's session has its own.
-    only_copy_ = CreateMutexA(nullptr, FALSE, "Local\\TavelonUpdate");
-    if (only_copy_ == nullptr) return false;
-    const DWORD taken = WaitForSingleObject(only_copy_, 0);
-    if (taken == WAIT_OBJECT_0 || taken == WAIT_ABANDONED) return true;
-    CloseHandle(only_copy_);
-    only_copy_ = nullptr;
-    return false;
-  }
-
-  void EndOnlyCopy() override {
-    if (only_copy_ == nullptr) return;
-    ReleaseMutex(only_copy_);
-    CloseHandle(only_copy_);
-    only_copy_ = nullptr;
-  }
-
- private:
-  HANDLE only_copy_ = nullptr;
 };
 
 Win32Windows windows;

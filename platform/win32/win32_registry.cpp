@@ -17,6 +17,16 @@ HKEY ToHkey(RegistryKey key) { return reinterpret_cast<HKEY>(key); }
 
 RegistryKey FromHkey(HKEY key) { return reinterpret_cast<RegistryKey>(key); }
 
+// True when the key holds a value "SymbolicLinkValue" of type REG_LINK: a
+// link key, or a plain key with such a value, which is as good a reason to
+// leave it alone.
+bool IsLink(HKEY key) {
+  DWORD type = REG_NONE;
+  return RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr,
+                          nullptr) == ERROR_SUCCESS &&
+         type == REG_LINK;
+}
+
 class Win32Registry final : public Registry {
  public:
   bool OpenForQuery(RegistryRoot root, const char* subkey,
@@ -43,14 +53,39 @@ class Win32Registry final : public Registry {
 
   bool CreateForSet(RegistryRoot root, const char* subkey,
                     RegistryKey* key) override {
-    char no_class[] = "";
-    HKEY created = nullptr;
-    if (RegCreateKeyExA(RootKey(root), subkey, 0, no_class,
-                        REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr,
-                        &created, nullptr) != ERROR_SUCCESS) {
-      return false;
+    HKEY parent = RootKey(root);
+    bool own_parent = false;
+    for (const char* name = subkey; *name != '\0';) {
+      const char* end = name;
+      while (*end != '\0' && *end != '\\') ++end;
+      wchar_t wide[256];
+      const int length = static_cast<int>(end - name);
+      const int converted =
+          length == 0 || length >= 256
+              ? 0
+              : MultiByteToWideChar(CP_ACP, 0, name, length, wide, 255);
+      HKEY child = nullptr;
+      // REG_OPTION_OPEN_LINK opens a link key itself, not what it points
+      // at; it acts on the last name of a path only, hence one at a time.
+      const bool opened =
+          converted > 0 &&
+          (wide[converted] = L'\0',
+           RegCreateKeyExW(parent, wide, 0, nullptr,
+                           REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK,
+                           KEY_QUERY_VALUE | KEY_CREATE_SUB_KEY | KEY_SET_VALUE,
+                           nullptr, &child, nullptr) == ERROR_SUCCESS);
+      if (own_parent) RegCloseKey(parent);
+      if (!opened) return false;
+      parent = child;
+      own_parent = true;
+      if (IsLink(child)) {
+        RegCloseKey(child);
+        return false;
+      }
+      name = *end == '\\' ? end + 1 : end;
     }
-    *key = FromHkey(created);
+    if (!own_parent) return false;
+    *key = FromHkey(parent);
     return true;
   }
 

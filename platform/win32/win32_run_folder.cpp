@@ -1,40 +1,14 @@
 // The run's folder on Win32: under the Windows folder's Temp, where ordinary
 // users may create entries but cannot rename or delete an administrator's
 // folder; never the per-user temporary folder, which is the user's own.
-#include "platform/win32/win32_run_folder.h"
-
+#include <windows.h>
+// wincrypt.h needs the definitions of windows.h.
 #include <wincrypt.h>
 
 #include "platform/system.h"
+#include "platform/win32/win32_security.h"
 
 namespace tavelon::platform::win32 {
-
-bool BuildRunFolderSecurity(RunFolderSecurity* security) {
-  DWORD size = sizeof security->administrators;
-  if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr,
-                          security->administrators, &size)) {
-    return false;
-  }
-  size = sizeof security->system;
-  if (!CreateWellKnownSid(WinLocalSystemSid, nullptr, security->system,
-                          &size)) {
-    return false;
-  }
-  const auto acl = reinterpret_cast<PACL>(security->acl);
-  constexpr DWORD kInherited = OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE;
-  return InitializeAcl(acl, sizeof security->acl, ACL_REVISION) &&
-         AddAccessAllowedAceEx(acl, ACL_REVISION, kInherited, FILE_ALL_ACCESS,
-                               security->system) &&
-         AddAccessAllowedAceEx(acl, ACL_REVISION, kInherited, FILE_ALL_ACCESS,
-                               security->administrators) &&
-         InitializeSecurityDescriptor(&security->descriptor,
-                                      SECURITY_DESCRIPTOR_REVISION) &&
-         SetSecurityDescriptorOwner(&security->descriptor,
-                                    security->administrators, FALSE) &&
-         SetSecurityDescriptorDacl(&security->descriptor, TRUE, acl, FALSE) &&
-         SetSecurityDescriptorControl(&security->descriptor, SE_DACL_PROTECTED,
-                                      SE_DACL_PROTECTED);
-}
 
 namespace {
 
@@ -131,7 +105,7 @@ void DeleteContents(wchar_t (&path)[kPathSize], DWORD length, int depth) {
 class Win32RunFolder final : public RunFolder {
  public:
   bool Make() override {
-    RunFolderSecurity security;
+    AdministratorsOnlySecurity security;
     if (!BuildRunFolderSecurity(&security)) return false;
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, &security.descriptor,
                                       FALSE};

@@ -715,6 +715,41 @@ def full_run_female(desk, check):
 
 
 @case
+def options_key_linked(desk, check):
+    """The options key made a registry link to a key under HKLM by a program
+    of the user: the update, elevated, follows no link when it writes, so
+    the HKLM key gets no option; the run otherwise completes."""
+    target = r"HKEY_LOCAL_MACHINE\Software\Tavelon Link Target"
+    scenario = Scenario(desk, default_dictionaries(),
+                        run_entry(INSTALL + r"\tavelon.exe") + f"""
+[-{t.OPTIONS_KEY}]
+
+[-{target}]
+
+[{target}]
+"OtherOption"=dword:00000007
+""")
+    desk.wine.run([desk.programs.user, "link-key",
+                   t.OPTIONS_KEY.split("\\", 1)[1],
+                   r"\Registry\Machine\Software\Tavelon Link Target"],
+                  extra_env=desk.extra_env)
+    check.equal(desk.wine.reg_values(t.OPTIONS_KEY),
+                {"OtherOption": ("REG_DWORD", "0x7")},
+                "the options key as seen through the link before the run")
+    try:
+        run = scenario.run("m")
+    finally:
+        after = desk.wine.reg_values(target)
+        desk.wine.reg_import(f"REGEDIT4\n\n[-{target}]\n", desk.scratch)
+    check.equal(run.exit_code, 0, "exit code")
+    check.equal(after, {"OtherOption": ("REG_DWORD", "0x7")},
+                "the key the link points at")
+    check_dictionaries(check, scenario, run, expected_warnings=0)
+    check_completed_and_relaunched(check, run)
+    check_installers(check, scenario, run, "Msttsm22.exe")
+
+
+@case
 def second_run_changes_nothing(desk, check):
     """After a full update, the same update again: same bytes, no write."""
     scenario = Scenario(desk, default_dictionaries(),

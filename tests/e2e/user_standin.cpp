@@ -23,6 +23,10 @@
 //   e2e_user.exe keep
 //     Waits until its standard input ends: keeps Wine's session, and so
 //     its desktop shell, alive between the programs of a test.
+//   e2e_user.exe link-key <key> <target>
+//     Makes HKEY_CURRENT_USER\<key> a registry link to <target>, a path of
+//     the registry's own (\Registry\Machine\...), as any program of the
+//     user can; exit code 0 when it did.
 //
 // The job file holds key=value lines in UTF-8: program (the executable),
 // cmdline, cwd, press_after_ms (the pause before OK; a negative number
@@ -862,9 +866,34 @@ int Keep() {
   return 0;
 }
 
+int LinkKey(const char* key, const char* target) {
+  wchar_t name[MAX_PATH];
+  wchar_t link[MAX_PATH];
+  if (MultiByteToWideChar(CP_ACP, 0, key, -1, name, MAX_PATH) == 0 ||
+      MultiByteToWideChar(CP_ACP, 0, target, -1, link, MAX_PATH) == 0) {
+    return 2;
+  }
+  HKEY created = nullptr;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, name, 0, nullptr,
+                      REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK,
+                      nullptr, &created, nullptr) != ERROR_SUCCESS) {
+    return 1;
+  }
+  // The target without its terminator, as links are stored.
+  const LONG set =
+      RegSetValueExW(created, L"SymbolicLinkValue", 0, REG_LINK,
+                     reinterpret_cast<const BYTE*>(link),
+                     static_cast<DWORD>(lstrlenW(link)) * sizeof(wchar_t));
+  RegCloseKey(created);
+  return set == ERROR_SUCCESS ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (argc == 4 && std::strcmp(argv[1], "link-key") == 0) {
+    return LinkKey(argv[2], argv[3]);
+  }
   if (argc == 3 && std::strcmp(argv[1], "run") == 0) return RunJob(argv[2]);
   if (argc == 2 && std::strcmp(argv[1], "close-product") == 0) {
     return CloseProduct();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/desktop.h"
+#include "platform/only_copy_lock.h"
 #include "platform/process.h"
 #include "platform/run_folder.h"
 #include "tests/support/journal.h"
@@ -190,21 +191,50 @@ class FakeProcess final : public platform::Process {
     }
     return n;
   }
-  bool BeginOnlyCopy() override {
-    Note(journal, "begin only copy");
-    if (another_copy_running) return false;
-    ++only_copy_held;
-    return true;
-  }
-  void EndOnlyCopy() override {
-    Note(journal, "end only copy");
-    --only_copy_held;
-  }
   std::string command_line;
   std::string module_path;
   bool fail_module_path = false;
-  bool another_copy_running = false;
-  int only_copy_held = 0;  // taken and not given back
+  Journal* journal = nullptr;
+};
+
+// The only-copy mark: each step can be made to fail, and another copy can
+// hold the mark in either namespace. Notes which namespace it was taken in.
+class FakeOnlyCopyLock final : public platform::OnlyCopyLock {
+ public:
+  bool CreateBoundary() override {
+    Note(journal, "begin only copy");
+    steps.push_back("boundary");
+    return boundary;
+  }
+  bool CreateNamespace() override {
+    steps.push_back("create namespace");
+    return create_namespace;
+  }
+  bool OpenNamespace() override {
+    steps.push_back("open namespace");
+    return open_namespace;
+  }
+  Taken TakeMutex(bool in_private_namespace) override {
+    if (!in_private_namespace) Note(journal, "begin only copy");
+    const Taken result = in_private_namespace ? private_mutex : local_mutex;
+    steps.push_back(std::string(in_private_namespace ? "private" : "local") +
+                    (result == Taken::kTaken ? " mutex taken" : " mutex"));
+    if (result == Taken::kTaken) ++held;
+    return result;
+  }
+  void Release() override {
+    Note(journal, "end only copy");
+    held = 0;
+    ++releases;
+  }
+  bool boundary = true;
+  bool create_namespace = true;
+  bool open_namespace = true;
+  Taken private_mutex = Taken::kTaken;
+  Taken local_mutex = Taken::kTaken;
+  std::vector<std::string> steps;
+  int held = 0;  // taken and not given back
+  int releases = 0;
   Journal* journal = nullptr;
 };
 

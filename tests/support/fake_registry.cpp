@@ -156,7 +156,16 @@ bool FakeRegistry::CreateForSet(platform::RegistryRoot root, const char* subkey,
   const bool opens = !fail && denied_.count(id) == 0;
   attempts_.push_back(KeyAttempt{root, subkey, KeyAccess::kSet, opens});
   if (!opens) return false;
-  AddKey(root, subkey);
+  // One name at a time, as the system's: a link key on the path ends the
+  // walk, with nothing created behind it.
+  const std::string path = subkey;
+  for (std::size_t end = path.find('\\');; end = path.find('\\', end + 1)) {
+    const std::string walked = path.substr(0, end);
+    AddKey(root, walked);
+    const StoredValue* link = FindValue(root, walked, "SymbolicLinkValue");
+    if (link != nullptr && link->type == kRegLink) return false;
+    if (end == std::string::npos) break;
+  }
   *key = NewHandle(id, KeyAccess::kSet);
   return true;
 }

@@ -22,6 +22,7 @@ enum ValueType : std::uint32_t {
   kRegExpandSz = 2,
   kRegBinary = 3,
   kRegDword = 4,
+  kRegLink = 6,
   kRegMultiSz = 7,
 };
 

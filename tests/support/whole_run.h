@@ -68,6 +68,7 @@ class WholeRun {
         sleeper,
         platform::SystemSha256(),
         run_folder,
+        only_copy,
         CountWholeRunPause,
         binding};
     whole_run_pauses = 0;
@@ -99,6 +100,7 @@ class WholeRun {
   fakes::FakeShell shell{clock};
   fakes::FakeSleeper sleeper{clock};
   fakes::FakeRunFolder run_folder{clock};
+  fakes::FakeOnlyCopyLock only_copy;
   update::ReleaseBinding binding = update::kUnbound;
 };
 
