@@ -3,12 +3,31 @@
 
 #include <cstdint>
 
+#include "platform/path_text.h"
+
 namespace tavelon::platform {
 
 enum class RegistryRoot {
   kCurrentUser,   // HKEY_CURRENT_USER
   kLocalMachine,  // HKEY_LOCAL_MACHINE
+  kUsers,         // HKEY_USERS
 };
+
+// Whose settings are read and written: those of HKEY_CURRENT_USER, or of
+// another user, under HKEY_USERS\<that user's SID>.
+struct UserSettings {
+  RegistryRoot root = RegistryRoot::kCurrentUser;
+  const char* sid = "";  // with kUsers only
+};
+
+// The path of a key of the user's settings (`subkey` as under
+// HKEY_CURRENT_USER) from the settings' root; false when it does not fit.
+inline bool UserKeyPath(const UserSettings& user, const char* subkey,
+                        char* path, std::size_t size) {
+  if (user.root != RegistryRoot::kUsers) return CopyToPath(path, size, subkey);
+  return CopyToPath(path, size, user.sid) && AppendToPath(path, size, "\\") &&
+         AppendToPath(path, size, subkey);
+}
 
 using RegistryKey = std::uintptr_t;
 

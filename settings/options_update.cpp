@@ -2,6 +2,8 @@
 // silent: the update goes on whether or not the option could be written.
 #include "settings/options_update.h"
 
+#include "platform/process.h"
+
 namespace tavelon::settings {
 namespace {
 
@@ -10,10 +12,13 @@ constexpr char kEnableExpressions[] = "EnableExpressions";
 
 }  // namespace
 
-void UpdateOptions(platform::Registry& registry) {
+void UpdateOptions(platform::Registry& registry,
+                   const platform::UserSettings& user) {
+  // Room for the longest SID, a backslash and the key.
+  char path[platform::kSidTextSize + sizeof kOptionsKey];
   platform::RegistryKey key = 0;
-  if (!registry.CreateForSet(platform::RegistryRoot::kCurrentUser, kOptionsKey,
-                             &key)) {
+  if (!platform::UserKeyPath(user, kOptionsKey, path, sizeof path) ||
+      !registry.CreateForSet(user.root, path, &key)) {
     return;
   }
   registry.SetDword(key, kEnableExpressions, 1);

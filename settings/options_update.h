@@ -5,7 +5,8 @@
 
 namespace tavelon::settings {
 
-// Writes REG_DWORD 1; every failure is silent.
-void UpdateOptions(platform::Registry& registry);
+// Writes REG_DWORD 1 into `user`'s settings; every failure is silent.
+void UpdateOptions(platform::Registry& registry,
+                   const platform::UserSettings& user = {});
 
 }  // namespace tavelon::settings

@@ -223,6 +223,7 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
                                              "elevated?",
                                              "begin only copy",
                                              "module path",
+                                             "desktop user",
                                              "lookup",
                                              "wait cursor",
                                              "find Tavelon",
@@ -578,6 +579,55 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
       EXPECT_EQ(0u, run_folder_.copies.count("Msttsf22.exe"));
       EXPECT_EQ("remove run folder", clock_.journal.back());
       EXPECT_EQ(5000u, run_folder_.removed_after_wait_ms);
+    }
+  }
+}
+
+// An update elevated with another account's password (the desktop's user
+// differs from the process's) reads the Run entry and writes the option in
+// the desktop user's settings under HKEY_USERS; when that user is the same
+// or cannot be told, and when not elevated, in HKEY_CURRENT_USER.
+TEST_F(UpdateRunTest, UsesTheDesktopUsersSettings) {
+  const std::string other = "S-1-5-21-7-7-7-1001";
+  struct {
+    const char* what;
+    bool elevated;
+    platform::DesktopUser desktop;
+    bool asked;
+    RegistryRoot root;
+    std::string prefix;
+  } const cases[] = {
+      {"not elevated", false, platform::DesktopUser::kOther, false,
+       RegistryRoot::kCurrentUser, ""},
+      {"same user", true, platform::DesktopUser::kSame, true,
+       RegistryRoot::kCurrentUser, ""},
+      {"unknown user", true, platform::DesktopUser::kUnknown, true,
+       RegistryRoot::kCurrentUser, ""},
+      {"another user", true, platform::DesktopUser::kOther, true,
+       RegistryRoot::kUsers, other + "\\"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteDictionaryAndInfo();
+    fakes::FakeRegistry registry;
+    // Each hive names the installation; only the one read finds it.
+    registry.SetValue(c.root, c.prefix + kRunKey, "Tavelon Translator",
+                      fakes::kRegSz, install_ + "tavelon.exe");
+    registry_ = registry;
+    shell_.elevated = c.elevated;
+    process_.desktop_user = c.desktop;
+    clock_.journal.clear();
+    process_.journal = &clock_.journal;
+    EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
+    const auto& journal = clock_.journal;
+    EXPECT_EQ(c.asked, std::find(journal.begin(), journal.end(),
+                                 "desktop user") != journal.end());
+    const fakes::StoredValue* option = registry_.FindValue(
+        c.root, c.prefix + kOptionsKey, "EnableExpressions");
+    ASSERT_NE(nullptr, option);
+    EXPECT_EQ(fakes::kRegDword, option->type);
+    if (c.root == RegistryRoot::kUsers) {
+      EXPECT_FALSE(registry_.HasKey(RegistryRoot::kCurrentUser, kOptionsKey));
     }
   }
 }

@@ -69,9 +69,12 @@ const char* FolderFromRunEntry(char* command) {
 
 // Reads the Run entry into text and returns the folder it gives, or nullptr.
 const char* ReadRunEntry(platform::Registry& registry,
+                         const platform::UserSettings& user,
                          char (&text)[kValueBufferSize]) {
+  char path[kFolderBufferSize];
   RegistryKey key = 0;
-  if (!registry.OpenForQuery(RegistryRoot::kCurrentUser, kRunKey, &key)) {
+  if (!platform::UserKeyPath(user, kRunKey, path, sizeof path) ||
+      !registry.OpenForQuery(user.root, path, &key)) {
     return nullptr;
   }
   const char* folder = nullptr;
@@ -101,9 +104,10 @@ const char* ReadAppPathsEntry(platform::Registry& registry,
 }  // namespace
 
 bool FindInstallationFolder(platform::Registry& registry,
-                            platform::MessageBoxes& boxes, char* folder) {
+                            platform::MessageBoxes& boxes, char* folder,
+                            const platform::UserSettings& user) {
   char text[kValueBufferSize];
-  const char* found = ReadRunEntry(registry, text);
+  const char* found = ReadRunEntry(registry, user, text);
   if (found == nullptr) found = ReadAppPathsEntry(registry, text);
   if (found == nullptr) {
     boxes.Show(kNotFoundText, kCaption,

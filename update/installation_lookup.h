@@ -16,7 +16,9 @@ inline constexpr char kCaption[] = "Tavelon Setup";
 // On success copies the folder (without a trailing backslash added) into
 // folder, a buffer of kFolderBufferSize bytes, and returns true. Otherwise
 // shows the failure message, leaves folder unchanged and returns false.
+// The Run entry is read from `user`'s settings.
 bool FindInstallationFolder(platform::Registry& registry,
-                            platform::MessageBoxes& boxes, char* folder);
+                            platform::MessageBoxes& boxes, char* folder,
+                            const platform::UserSettings& user = {});
 
 }  // namespace tavelon::update

@@ -99,9 +99,19 @@ int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice,
   char update_folder[kFolderBufferSize];
   FindUpdateFolder(system.process, update_folder);
 
+  // An update elevated with another account's password runs as that
+  // account: the settings to read and write are the desktop user's, those
+  // of the person who runs the product, unless that user cannot be told.
+  char desktop_sid[platform::kSidTextSize];
+  platform::UserSettings user;
+  if (elevated && system.process.DesktopShellUser(desktop_sid) ==
+                      platform::DesktopUser::kOther) {
+    user = {platform::RegistryRoot::kUsers, desktop_sid};
+  }
+
   char installation_folder[kFolderBufferSize];
   if (!FindInstallationFolder(system.registry, system.boxes,
-                              installation_folder)) {
+                              installation_folder, user)) {
     return kExitStopped;
   }
   if (!platform::EndsWithBackslash(installation_folder)) {
@@ -114,7 +124,7 @@ int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice,
 
   CloseRunningProduct(system.windows, system.sleeper, system.pause_after_close);
 
-  settings::UpdateOptions(system.registry);
+  settings::UpdateOptions(system.registry, user);
   // A bound program reads only the update description it was released
   // with, and none when its release shipped none.
   const ReleaseBinding& binding = system.binding;

@@ -77,6 +77,67 @@ class Win32Sleeper final : public Sleeper {
   std::uint32_t Milliseconds() override { return GetTickCount(); }
 };
 
+// A token's user (TOKEN_USER with its SID); DWORDs keep it aligned.
+using TokenUserBuffer = DWORD[32];
+
+bool TokenUserOf(HANDLE process, TokenUserBuffer& user) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return false;
+  DWORD size = 0;
+  const BOOL got =
+      GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+  CloseHandle(token);
+  return got != 0;
+}
+
+PSID SidOf(TokenUserBuffer& user) {
+  return reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
+}
+
+// Enables or disables SeDebugPrivilege in this process's token; true when
+// it was enabled by this call.
+bool SetDebugPrivilege(bool enable) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(),
+                        TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
+    return false;
+  }
+  TOKEN_PRIVILEGES privileges = {};
+  privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
+  TOKEN_PRIVILEGES before = {};
+  DWORD size = 0;
+  const bool adjusted = LookupPrivilegeValueA(nullptr, "SeDebugPrivilege",
+                                              &privileges.Privileges[0].Luid) &&
+                        AdjustTokenPrivileges(token, FALSE, &privileges,
+                                              sizeof before, &before, &size) &&
+                        GetLastError() == ERROR_SUCCESS;
+  CloseHandle(token);
+  // Already enabled before: nothing to drop afterwards.
+  return adjusted && before.PrivilegeCount == 1;
+}
+
+// A SID as text, S-1-5-21-..., as HKEY_USERS names the users' settings;
+// false for an identifier authority beyond 32 bits, which no user has.
+bool SidText(PSID sid, char* text) {
+  if (!IsValidSid(sid)) return false;
+  const SID_IDENTIFIER_AUTHORITY* authority = GetSidIdentifierAuthority(sid);
+  if (authority->Value[0] != 0 || authority->Value[1] != 0) return false;
+  const unsigned long value =
+      static_cast<unsigned long>(authority->Value[2]) << 24 |
+      static_cast<unsigned long>(authority->Value[3]) << 16 |
+      static_cast<unsigned long>(authority->Value[4]) << 8 |
+      static_cast<unsigned long>(authority->Value[5]);
+  int length = wsprintfA(text, "S-1-%lu", value);
+  const UCHAR count = *GetSidSubAuthorityCount(sid);
+  for (DWORD i = 0; i < count; ++i) {
+    length +=
+        wsprintfA(text + length, "-%lu",
+                  static_cast<unsigned long>(*GetSidSubAuthority(sid, i)));
+  }
+  return true;
+}
+
 class Win32Process final : public Process {
  public:
   const char* CommandLine() override { return GetCommandLineA(); }
@@ -85,6 +146,31 @@ class Win32Process final : public Process {
   // it gives best-fit replacements, a folder that does not exist.
   std::uint32_t ModuleFileName(char* buffer, std::uint32_t size) override {
     return win32::ModulePathInAnsiCodePage(buffer, size);
+  }
+
+  // Another account's process normally refuses an administrator these
+  // opens: SeDebugPrivilege, which administrators hold, is enabled for them
+  // only. A program of the user cannot lend the shell another user's token.
+  DesktopUser DesktopShellUser(char* sid) override {
+    HWND shell = GetShellWindow();
+    if (shell == nullptr) shell = FindWindowA("Shell_TrayWnd", nullptr);
+    DWORD id = 0;
+    TokenUserBuffer own;
+    TokenUserBuffer theirs;
+    if (shell == nullptr || GetWindowThreadProcessId(shell, &id) == 0 ||
+        id == 0 || !TokenUserOf(GetCurrentProcess(), own)) {
+      return DesktopUser::kUnknown;
+    }
+    const bool debugging = SetDebugPrivilege(true);
+    const HANDLE process =
+        OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+    const bool known = process != nullptr && TokenUserOf(process, theirs);
+    if (process != nullptr) CloseHandle(process);
+    if (debugging) SetDebugPrivilege(false);
+    if (!known) return DesktopUser::kUnknown;
+    if (EqualSid(SidOf(own), SidOf(theirs))) return DesktopUser::kSame;
+    return SidText(SidOf(theirs), sid) ? DesktopUser::kOther
+                                       : DesktopUser::kUnknown;
   }
 };
 

@@ -9,8 +9,15 @@ namespace tavelon::platform {
 namespace {
 
 HKEY RootKey(RegistryRoot root) {
-  return root == RegistryRoot::kCurrentUser ? HKEY_CURRENT_USER
-                                            : HKEY_LOCAL_MACHINE;
+  switch (root) {
+    case RegistryRoot::kCurrentUser:
+      return HKEY_CURRENT_USER;
+    case RegistryRoot::kUsers:
+      return HKEY_USERS;
+    case RegistryRoot::kLocalMachine:
+      break;
+  }
+  return HKEY_LOCAL_MACHINE;
 }
 
 HKEY ToHkey(RegistryKey key) { return reinterpret_cast<HKEY>(key); }

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -193,7 +194,14 @@ class FakeProcess final : public platform::Process {
   }
   std::string command_line;
   std::string module_path;
+  platform::DesktopUser DesktopShellUser(char* sid) override {
+    Note(journal, "desktop user");
+    std::snprintf(sid, platform::kSidTextSize, "%s", desktop_sid.c_str());
+    return desktop_user;
+  }
   bool fail_module_path = false;
+  platform::DesktopUser desktop_user = platform::DesktopUser::kSame;
+  std::string desktop_sid = "S-1-5-21-7-7-7-1001";  // with kOther
   Journal* journal = nullptr;
 };
 
