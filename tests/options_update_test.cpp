@@ -9,6 +9,10 @@
 #include "tests/support/scratch_registry.h"
 
 #if defined(_WIN32)
+#include <windows.h>
+// sddl.h needs the definitions of windows.h.
+#include <sddl.h>
+
 #include "platform/system.h"
 #endif
 
@@ -176,6 +180,73 @@ TEST(OptionsUpdate, CasesOnSystemRegistry) {
 
     CheckOptions(scratch, c);
   }
+}
+
+// The options key made a registry link to another key: the system would
+// follow it when writing; the update writes nothing there.
+TEST(OptionsUpdate, ARegistryLinkIsNotFollowedOnTheSystemRegistry) {
+  fakes::ScratchRegistry scratch;
+  ASSERT_TRUE(scratch.ready());
+  scratch.AddKey(RegistryRoot::kCurrentUser, "Target");
+  // The registry's own path of the scratch key: its user's SID, then the
+  // path under that user's settings.
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  DWORD user[64];
+  DWORD size = 0;
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user, sizeof user, &size));
+  CloseHandle(token);
+  char* sid = nullptr;
+  ASSERT_TRUE(ConvertSidToStringSidA(
+      reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid));
+  const std::string target_path =
+      std::string("\\Registry\\User\\") + sid + "\\Software\\TavelonTests\\" +
+      std::to_string(GetCurrentProcessId()) + "\\user\\Target";
+  LocalFree(sid);
+  const std::wstring target(target_path.begin(), target_path.end());
+  HKEY link = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kOptionsKey, 0,
+                                           nullptr, REG_OPTION_CREATE_LINK,
+                                           KEY_ALL_ACCESS | KEY_CREATE_LINK,
+                                           nullptr, &link, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegSetValueExW(link, L"SymbolicLinkValue", 0, REG_LINK,
+                           reinterpret_cast<const BYTE*>(target.c_str()),
+                           static_cast<DWORD>(target.size() * 2)));
+  // A write by the path lands in the target: the link works.
+  HKEY followed = nullptr;
+  const DWORD probe = 7;
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegCreateKeyExA(HKEY_CURRENT_USER, kOptionsKey, 0, nullptr, 0,
+                            KEY_SET_VALUE, nullptr, &followed, nullptr));
+  EXPECT_EQ(ERROR_SUCCESS,
+            RegSetValueExA(followed, "Probe", 0, REG_DWORD,
+                           reinterpret_cast<const BYTE*>(&probe), 4));
+  RegCloseKey(followed);
+  EXPECT_TRUE(scratch.FindValue(RegistryRoot::kCurrentUser, "Target", "Probe"));
+
+  UpdateOptions(platform::SystemRegistry());
+
+  EXPECT_FALSE(scratch.FindValue(RegistryRoot::kCurrentUser, "Target",
+                                 "EnableExpressions"));
+  // The link itself goes, not what it points at: deleting by name would
+  // follow it.
+  using DeleteKeyFunction = LONG(WINAPI*)(HANDLE);
+  const auto delete_key =
+      reinterpret_cast<DeleteKeyFunction>(reinterpret_cast<void (*)()>(
+          GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
+  ASSERT_NE(nullptr, delete_key);
+  EXPECT_EQ(0, delete_key(link));
+  RegCloseKey(link);
+  // A key that is not a link on the same path is written as ever.
+  HKEY opened = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_CURRENT_USER, kProductKey, 0,
+                                         KEY_ALL_ACCESS, &opened));
+  RegDeleteKeyA(opened, "Options");
+  RegCloseKey(opened);
+  UpdateOptions(platform::SystemRegistry());
+  EXPECT_TRUE(scratch.FindValue(RegistryRoot::kCurrentUser, kOptionsKey,
+                                "EnableExpressions"));
 }
 #endif
 

@@ -729,8 +729,8 @@ def options_key_linked(desk, check):
 [{target}]
 "OtherOption"=dword:00000007
 """)
-    desk.wine.run([desk.programs.user, "link-key",
-                   t.OPTIONS_KEY.split("\\", 1)[1],
+    link = t.OPTIONS_KEY.split("\\", 1)[1]
+    desk.wine.run([desk.programs.user, "link-key", link,
                    r"\Registry\Machine\Software\Tavelon Link Target"],
                   extra_env=desk.extra_env)
     check.equal(desk.wine.reg_values(t.OPTIONS_KEY),
@@ -740,6 +740,9 @@ def options_key_linked(desk, check):
         run = scenario.run("m")
     finally:
         after = desk.wine.reg_values(target)
+        # The link itself goes: a key deleted by its name would be followed.
+        desk.wine.run([desk.programs.user, "link-key", link, "-"],
+                      extra_env=desk.extra_env)
         desk.wine.reg_import(f"REGEDIT4\n\n[-{target}]\n", desk.scratch)
     check.equal(run.exit_code, 0, "exit code")
     check.equal(after, {"OtherOption": ("REG_DWORD", "0x7")},

@@ -26,7 +26,8 @@
 //   e2e_user.exe link-key <key> <target>
 //     Makes HKEY_CURRENT_USER\<key> a registry link to <target>, a path of
 //     the registry's own (\Registry\Machine\...), as any program of the
-//     user can; exit code 0 when it did.
+//     user can; with <target> "-", deletes that link (not what it points
+//     at). Exit code 0 when it did.
 //
 // The job file holds key=value lines in UTF-8: program (the executable),
 // cmdline, cwd, press_after_ms (the pause before OK; a negative number
@@ -874,6 +875,20 @@ int LinkKey(const char* key, const char* target) {
     return 2;
   }
   HKEY created = nullptr;
+  if (std::strcmp(target, "-") == 0) {
+    using DeleteKeyFunction = LONG(WINAPI*)(HANDLE);
+    const auto delete_key =
+        reinterpret_cast<DeleteKeyFunction>(reinterpret_cast<void (*)()>(
+            GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtDeleteKey")));
+    if (delete_key == nullptr ||
+        RegOpenKeyExW(HKEY_CURRENT_USER, name, REG_OPTION_OPEN_LINK, DELETE,
+                      &created) != ERROR_SUCCESS) {
+      return 1;
+    }
+    const LONG deleted = delete_key(created);
+    RegCloseKey(created);
+    return deleted == 0 ? 0 : 1;
+  }
   if (RegCreateKeyExW(HKEY_CURRENT_USER, name, 0, nullptr,
                       REG_OPTION_CREATE_LINK, KEY_ALL_ACCESS | KEY_CREATE_LINK,
                       nullptr, &created, nullptr) != ERROR_SUCCESS) {
