@@ -43,8 +43,9 @@ class Shell {
   virtual bool IsElevated() = 0;
   // Asks the desktop's own shell (Explorer) to start an existing program the
   // same way as Open, so that it runs with the rights of the desktop's user
-  // rather than this process's. False when the file is not there, no such
-  // shell answers or any step fails.
+  // rather than this process's. The caller makes sure the file is there (the
+  // shell would show a box of its own). False when no such shell answers or
+  // any step fails.
   virtual bool OpenFromDesktop(const char* file, const char* directory) = 0;
 
  protected:

@@ -30,6 +30,10 @@ Process& SystemProcess();
 RunFolder& SystemRunFolder();
 OnlyCopyLock& SystemOnlyCopyLock();
 
+// Gives the stack guard of the program's functions a random value; called
+// first thing at the entry point, before any guarded function has run.
+void SeedStackGuard();
+
 // Keeps libraries loaded from now on to the system folder, never the
 // program's own folder or the current directory, where a downloaded file
 // could stand in for a system library.

@@ -38,10 +38,12 @@ int RunWithTheSystem() {
 // The process starts here, without the C runtime's start-up code: the
 // program has no static constructors, no argument vector and no exception
 // handling to set up, and every global object is initialised at compile
-// time. It ends with ExitProcess, which also ends any thread that COM may
+// time. The stack guard gets its random value before any guarded function
+// runs; this file is built without a guard. It ends with ExitProcess, which also ends any thread that COM may
 // have left running. The system calls an entry point with its stack aligned
 // to 4 bytes only.
 extern "C" __attribute__((force_align_arg_pointer)) void TavelonUpdateEntry() {
+  tavelon::platform::SeedStackGuard();
   ExitProcess(static_cast<UINT>(RunWithTheSystem()));
 }
 #else

@@ -5,6 +5,7 @@
 
 #include "platform/system.h"
 #include "platform/win32/win32_desktop_shell.h"
+#include "platform/win32/win32_kernel32.h"
 #include "platform/win32/win32_text.h"
 
 namespace tavelon::platform {
@@ -102,14 +103,16 @@ bool SetDebugPrivilege(bool enable) {
                         TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &token)) {
     return false;
   }
+  // SeDebugPrivilege's LUID is the same on every system
+  // (SE_DEBUG_PRIVILEGE): no lookup by name.
+  constexpr DWORD kDebugPrivilege = 20;
   TOKEN_PRIVILEGES privileges = {};
   privileges.PrivilegeCount = 1;
+  privileges.Privileges[0].Luid.LowPart = kDebugPrivilege;
   privileges.Privileges[0].Attributes = enable ? SE_PRIVILEGE_ENABLED : 0;
   TOKEN_PRIVILEGES before = {};
   DWORD size = 0;
-  const bool adjusted = LookupPrivilegeValueA(nullptr, "SeDebugPrivilege",
-                                              &privileges.Privileges[0].Luid) &&
-                        AdjustTokenPrivileges(token, FALSE, &privileges,
+  const bool adjusted = AdjustTokenPrivileges(token, FALSE, &privileges,
                                               sizeof before, &before, &size) &&
                         GetLastError() == ERROR_SUCCESS;
   CloseHandle(token);
@@ -119,21 +122,24 @@ bool SetDebugPrivilege(bool enable) {
 
 // A SID as text, S-1-5-21-..., as HKEY_USERS names the users' settings;
 // false for an identifier authority beyond 32 bits, which no user has.
+// The SID is read from its documented layout (SID in winnt.h), as the
+// system gave it in a token.
 bool SidText(PSID sid, char* text) {
-  if (!IsValidSid(sid)) return false;
-  const SID_IDENTIFIER_AUTHORITY* authority = GetSidIdentifierAuthority(sid);
-  if (authority->Value[0] != 0 || authority->Value[1] != 0) return false;
-  const unsigned long value =
-      static_cast<unsigned long>(authority->Value[2]) << 24 |
-      static_cast<unsigned long>(authority->Value[3]) << 16 |
-      static_cast<unsigned long>(authority->Value[4]) << 8 |
-      static_cast<unsigned long>(authority->Value[5]);
+  const SID* parts = static_cast<const SID*>(sid);
+  const BYTE* authority = parts->IdentifierAuthority.Value;
+  if (parts->Revision != SID_REVISION ||
+      parts->SubAuthorityCount > SID_MAX_SUB_AUTHORITIES || authority[0] != 0 ||
+      authority[1] != 0) {
+    return false;
+  }
+  const unsigned long value = static_cast<unsigned long>(authority[2]) << 24 |
+                              static_cast<unsigned long>(authority[3]) << 16 |
+                              static_cast<unsigned long>(authority[4]) << 8 |
+                              static_cast<unsigned long>(authority[5]);
   int length = wsprintfA(text, "S-1-%lu", value);
-  const UCHAR count = *GetSidSubAuthorityCount(sid);
-  for (DWORD i = 0; i < count; ++i) {
-    length +=
-        wsprintfA(text + length, "-%lu",
-                  static_cast<unsigned long>(*GetSidSubAuthority(sid, i)));
+  for (BYTE i = 0; i < parts->SubAuthorityCount; ++i) {
+    length += wsprintfA(text + length, "-%lu",
+                        static_cast<unsigned long>(parts->SubAuthority[i]));
   }
   return true;
 }
@@ -186,17 +192,11 @@ void RestrictLibrarySearch() {
   // name from kernel32, which is loaded already, so nothing is searched.
   using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
   constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
-  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (kernel != nullptr) {
-    // Through the generic function type, which any function pointer may be
-    // cast from and to.
-    const auto set_default_directories =
-        reinterpret_cast<SetDefaultDllDirectoriesFunction>(
-            reinterpret_cast<void (*)()>(
-                GetProcAddress(kernel, "SetDefaultDllDirectories")));
-    if (set_default_directories != nullptr) {
-      set_default_directories(kSearchSystem32);
-    }
+  const auto set_default_directories =
+      win32::Kernel32Function<SetDefaultDllDirectoriesFunction>(
+          "SetDefaultDllDirectories");
+  if (set_default_directories != nullptr) {
+    set_default_directories(kSearchSystem32);
   }
   // Takes the current directory out of the search, also where the call
   // above is missing (the program's own folder then stays in it).

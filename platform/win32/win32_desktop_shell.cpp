@@ -17,6 +17,48 @@ namespace {
 
 constexpr int kPathBufferSize = 256;
 
+// The identifiers of the classes and interfaces used, defined here: taken
+// from the uuid library, they would bring its whole table of identifiers.
+constexpr GUID kShellWindowsClass = {
+    0x9ba05972,
+    0xf6a8,
+    0x11cf,
+    {0xa4, 0x42, 0x00, 0xa0, 0xc9, 0x0a, 0x8f, 0x39}};
+constexpr GUID kShellWindows = {
+    0x85cb6900,
+    0x4d95,
+    0x11cf,
+    {0x96, 0x0c, 0x00, 0x80, 0xc7, 0xf4, 0xee, 0x85}};
+constexpr GUID kServiceProvider = {
+    0x6d5140c1,
+    0x7436,
+    0x11ce,
+    {0x80, 0x34, 0x00, 0xaa, 0x00, 0x60, 0x09, 0xfa}};
+constexpr GUID kTopLevelBrowserService = {
+    0x4c96be40,
+    0x915c,
+    0x11cf,
+    {0x99, 0xd3, 0x00, 0xaa, 0x00, 0x4a, 0xe8, 0x37}};
+constexpr GUID kShellBrowser = {
+    0x000214e2,
+    0x0000,
+    0x0000,
+    {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr GUID kDispatch = {0x00020400,
+                            0x0000,
+                            0x0000,
+                            {0xc0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr GUID kShellFolderViewDual = {
+    0xe7a1af80,
+    0x4d96,
+    0x11cf,
+    {0x96, 0x0c, 0x00, 0x80, 0xc7, 0xf4, 0xee, 0x85}};
+constexpr GUID kShellDispatch2 = {
+    0xa4c6892c,
+    0x3ba9,
+    0x11d2,
+    {0x9d, 0xea, 0x00, 0xc0, 0x4f, 0xb1, 0x61, 0x62}};
+
 // One COM interface pointer, released when it goes out of scope.
 template <typename Interface>
 class Held {
@@ -73,8 +115,8 @@ bool StartThroughDesktop(const wchar_t* file, const wchar_t* directory) {
   // The local server only: asking for any context makes some shells look
   // for an in-process one first.
   Held<IShellWindows> shell_windows;
-  if (FAILED(CoCreateInstance(CLSID_ShellWindows, nullptr, CLSCTX_LOCAL_SERVER,
-                              IID_IShellWindows, shell_windows.OutVoid())) ||
+  if (FAILED(CoCreateInstance(kShellWindowsClass, nullptr, CLSCTX_LOCAL_SERVER,
+                              kShellWindows, shell_windows.OutVoid())) ||
       shell_windows.Empty()) {
     return false;
   }
@@ -96,23 +138,21 @@ bool StartThroughDesktop(const wchar_t* file, const wchar_t* directory) {
   Held<IShellFolderViewDual> folder_view;
   Held<IDispatch> application;
   Held<IShellDispatch2> shell;
-  if (FAILED(
-          desktop->QueryInterface(IID_IServiceProvider, services.OutVoid())) ||
+  if (FAILED(desktop->QueryInterface(kServiceProvider, services.OutVoid())) ||
       services.Empty() ||
-      FAILED(services->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
+      FAILED(services->QueryService(kTopLevelBrowserService, kShellBrowser,
                                     browser.OutVoid())) ||
       browser.Empty() || FAILED(browser->QueryActiveShellView(view.Out())) ||
       view.Empty() ||
-      FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch,
+      FAILED(view->GetItemObject(SVGIO_BACKGROUND, kDispatch,
                                  background.OutVoid())) ||
       background.Empty() ||
-      FAILED(background->QueryInterface(IID_IShellFolderViewDual,
+      FAILED(background->QueryInterface(kShellFolderViewDual,
                                         folder_view.OutVoid())) ||
       folder_view.Empty() ||
       FAILED(folder_view->get_Application(application.Out())) ||
       application.Empty() ||
-      FAILED(
-          application->QueryInterface(IID_IShellDispatch2, shell.OutVoid())) ||
+      FAILED(application->QueryInterface(kShellDispatch2, shell.OutVoid())) ||
       shell.Empty()) {
     return false;
   }
@@ -136,13 +176,6 @@ bool StartThroughDesktop(const wchar_t* file, const wchar_t* directory) {
 }  // namespace
 
 bool OpenFromDesktopShell(const char* file, const char* directory) {
-  // The desktop shell would tell the user of a missing file in a box of its
-  // own; the program's own start fails in silence instead.
-  const DWORD attributes = GetFileAttributesA(file);
-  if (attributes == INVALID_FILE_ATTRIBUTES ||
-      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-    return false;
-  }
   wchar_t wide_file[kPathBufferSize];
   wchar_t wide_directory[kPathBufferSize];
   if (!Widen(file, wide_file) || !Widen(directory, wide_directory)) {

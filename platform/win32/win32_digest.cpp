@@ -6,6 +6,7 @@
 #include <wincrypt.h>
 
 #include "platform/system.h"
+#include "platform/win32/win32_security.h"
 
 namespace tavelon::platform {
 namespace {
@@ -14,8 +15,7 @@ class Win32Sha256 final : public Sha256 {
  public:
   bool Begin() override {
     if (provider_ != 0) return false;  // one digest at a time
-    if (!CryptAcquireContextA(&provider_, nullptr, nullptr, PROV_RSA_AES,
-                              CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
+    if (!win32::AcquireAesProvider(&provider_)) {
       provider_ = 0;
       return false;
     }

@@ -6,6 +6,7 @@
 
 #include "platform/files.h"
 #include "platform/system.h"
+#include "platform/win32/win32_kernel32.h"
 
 namespace tavelon::platform {
 namespace {
@@ -39,11 +40,8 @@ constexpr DWORD kFinalPathSize = 1024;
 // case so that paths compare without regard to case. Its length, or 0.
 DWORD UpperFinalPath(HANDLE handle, wchar_t (&path)[kFinalPathSize]) {
   using GetFinalPathFunction = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
-  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (kernel == nullptr) return 0;
-  const auto get_final_path =
-      reinterpret_cast<GetFinalPathFunction>(reinterpret_cast<void (*)()>(
-          GetProcAddress(kernel, "GetFinalPathNameByHandleW")));
+  const auto get_final_path = win32::Kernel32Function<GetFinalPathFunction>(
+      "GetFinalPathNameByHandleW");
   if (get_final_path == nullptr) return 0;
   const DWORD length = get_final_path(handle, path, kFinalPathSize, 0);
   if (length == 0 || length >= kFinalPathSize) return 0;

@@ -5,10 +5,13 @@
 #include <windows.h>
 
 #include "platform/system.h"
+#include "platform/win32/win32_kernel32.h"
 #include "platform/win32/win32_security.h"
 
 namespace tavelon::platform {
 namespace {
+
+using win32::Kernel32Function;
 
 constexpr wchar_t kName[] = L"TavelonUpdate";
 
@@ -20,22 +23,13 @@ using OpenNamespaceFunction = HANDLE(WINAPI*)(LPVOID, LPCWSTR);
 using CloseNamespaceFunction = BOOLEAN(WINAPI*)(HANDLE, ULONG);
 using DeleteBoundaryFunction = VOID(WINAPI*)(HANDLE);
 
-// A kernel32 function by name, through the generic function type, which
-// any function pointer may be cast from and to; nullptr when missing.
-template <typename Function>
-Function Kernel32(const char* name) {
-  const HMODULE kernel = GetModuleHandleA("kernel32.dll");
-  if (kernel == nullptr) return nullptr;
-  return reinterpret_cast<Function>(
-      reinterpret_cast<void (*)()>(GetProcAddress(kernel, name)));
-}
-
 class Win32OnlyCopyLock final : public OnlyCopyLock {
  public:
   bool CreateBoundary() override {
     const auto create =
-        Kernel32<CreateBoundaryFunction>("CreateBoundaryDescriptorW");
-    const auto add = Kernel32<AddSidFunction>("AddSIDToBoundaryDescriptor");
+        Kernel32Function<CreateBoundaryFunction>("CreateBoundaryDescriptorW");
+    const auto add =
+        Kernel32Function<AddSidFunction>("AddSIDToBoundaryDescriptor");
     if (create == nullptr || add == nullptr) return false;
     boundary_ = create(kName, 0);
     BYTE administrators[68];
@@ -48,7 +42,7 @@ class Win32OnlyCopyLock final : public OnlyCopyLock {
 
   bool CreateNamespace() override {
     const auto create =
-        Kernel32<CreateNamespaceFunction>("CreatePrivateNamespaceW");
+        Kernel32Function<CreateNamespaceFunction>("CreatePrivateNamespaceW");
     win32::AdministratorsOnlySecurity security;
     if (create == nullptr || boundary_ == nullptr ||
         !win32::BuildAdministratorsOnlySecurity(&security, GENERIC_ALL, 0)) {
@@ -61,7 +55,8 @@ class Win32OnlyCopyLock final : public OnlyCopyLock {
   }
 
   bool OpenNamespace() override {
-    const auto open = Kernel32<OpenNamespaceFunction>("OpenPrivateNamespaceW");
+    const auto open =
+        Kernel32Function<OpenNamespaceFunction>("OpenPrivateNamespaceW");
     if (open == nullptr || boundary_ == nullptr) return false;
     namespace_ = open(boundary_, kName);
     return namespace_ != nullptr;
@@ -89,12 +84,12 @@ class Win32OnlyCopyLock final : public OnlyCopyLock {
     }
     if (namespace_ != nullptr) {
       const auto close =
-          Kernel32<CloseNamespaceFunction>("ClosePrivateNamespace");
+          Kernel32Function<CloseNamespaceFunction>("ClosePrivateNamespace");
       if (close != nullptr) close(namespace_, 0);
     }
     if (boundary_ != nullptr) {
       const auto remove =
-          Kernel32<DeleteBoundaryFunction>("DeleteBoundaryDescriptor");
+          Kernel32Function<DeleteBoundaryFunction>("DeleteBoundaryDescriptor");
       if (remove != nullptr) remove(boundary_);
     }
     mutex_ = namespace_ = boundary_ = nullptr;

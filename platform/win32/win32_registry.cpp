@@ -29,7 +29,7 @@ RegistryKey FromHkey(HKEY key) { return reinterpret_cast<RegistryKey>(key); }
 // leave it alone.
 bool IsLink(HKEY key) {
   DWORD type = REG_NONE;
-  return RegQueryValueExW(key, L"SymbolicLinkValue", nullptr, &type, nullptr,
+  return RegQueryValueExA(key, "SymbolicLinkValue", nullptr, &type, nullptr,
                           nullptr) == ERROR_SUCCESS &&
          type == REG_LINK;
 }

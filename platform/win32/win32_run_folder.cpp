@@ -2,8 +2,6 @@
 // users may create entries but cannot rename or delete an administrator's
 // folder; never the per-user temporary folder, which is the user's own.
 #include <windows.h>
-// wincrypt.h needs the definitions of windows.h.
-#include <wincrypt.h>
 
 #include "platform/system.h"
 #include "platform/win32/win32_security.h"
@@ -45,15 +43,8 @@ bool AppendName(wchar_t (&path)[kPathSize], DWORD* length, const char* name) {
 
 // 128 random bits as 32 hexadecimal digits.
 bool RandomName(wchar_t (&digits)[33]) {
-  HCRYPTPROV provider = 0;
-  if (!CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES,
-                            CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
-    return false;
-  }
   BYTE random[16];
-  const bool made = CryptGenRandom(provider, sizeof random, random) != 0;
-  CryptReleaseContext(provider, 0);
-  if (!made) return false;
+  if (!RandomBytes(random, sizeof random)) return false;
   for (int i = 0; i < 16; ++i) {
     digits[2 * i] = L"0123456789abcdef"[random[i] >> 4];
     digits[2 * i + 1] = L"0123456789abcdef"[random[i] & 15];
@@ -221,7 +212,9 @@ class Win32RunFolder final : public RunFolder {
            SetEnvironmentVariableW(L"SystemRoot", windows);
   }
 
-  wchar_t folder_[kPathSize] = {};
+  // The folder's path lies outside the object, in zero-initialised memory
+  // that the program file does not have to hold.
+  static wchar_t folder_[kPathSize];
   DWORD length_ = 0;
   bool made_ = false;
   HANDLE file_ = nullptr;  // the file being written
@@ -229,6 +222,7 @@ class Win32RunFolder final : public RunFolder {
   int count_ = 0;
 };
 
+wchar_t Win32RunFolder::folder_[kPathSize];
 Win32RunFolder run_folder;
 
 }  // namespace

@@ -23,6 +23,13 @@ struct AdministratorsOnlySecurity {
 bool BuildAdministratorsOnlySecurity(AdministratorsOnlySecurity* security,
                                      DWORD access, DWORD inheritance);
 
+// A context of CryptoAPI's PROV_RSA_AES provider, for digests and random
+// numbers, with no key container and no user interface.
+bool AcquireAesProvider(ULONG_PTR* provider);
+
+// Random bytes from that provider; false when there are none to be had.
+bool RandomBytes(void* bytes, DWORD size);
+
 // The run's folder: full control, inherited by all that it holds.
 inline bool BuildRunFolderSecurity(AdministratorsOnlySecurity* security) {
   return BuildAdministratorsOnlySecurity(

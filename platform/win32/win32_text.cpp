@@ -35,10 +35,6 @@ const char* LastCharacter(const char* text, IsLeadByte is_lead_byte,
   return last;
 }
 
-struct SystemLeadByte {
-  bool operator()(BYTE byte) const { return IsDBCSLeadByte(byte) != FALSE; }
-};
-
 struct CodePageLeadByte {
   UINT code_page;
   bool operator()(BYTE byte) const {
@@ -57,12 +53,12 @@ bool EndsWith(const char* text, IsLeadByte is_lead_byte) {
 
 const char* FindLastBackslash(const char* text) {
   const char* backslash = nullptr;
-  LastCharacter(text, SystemLeadByte{}, &backslash);
+  LastCharacter(text, CodePageLeadByte{CP_ACP}, &backslash);
   return backslash;
 }
 
 bool EndsWithBackslash(const char* text) {
-  return EndsWith(text, SystemLeadByte{});
+  return EndsWith(text, CodePageLeadByte{CP_ACP});
 }
 
 namespace win32 {
