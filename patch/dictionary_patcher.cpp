@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "patch/little_endian.h"
 #include "platform/path_text.h"
 #include "platform/text.h"
 
@@ -15,53 +16,44 @@ using platform::Files;
 // The section table starts at this byte of every dictionary file.
 constexpr std::int64_t kSectionTablePosition = 100;
 constexpr std::uint32_t kValueSize = 4;
+// No bound: the already-patched test follows the tables wherever they lead.
+constexpr std::int64_t kNoLimit = INT64_MAX / 2;
 
-std::int32_t DecodeInt32(const unsigned char (&bytes)[kValueSize]) {
-  const std::uint32_t raw = static_cast<std::uint32_t>(bytes[0]) |
-                            (static_cast<std::uint32_t>(bytes[1]) << 8) |
-                            (static_cast<std::uint32_t>(bytes[2]) << 16) |
-                            (static_cast<std::uint32_t>(bytes[3]) << 24);
-  const std::int64_t value = raw;
-  return static_cast<std::int32_t>(value >= 0x80000000LL ? value - 0x100000000LL
-                                                         : value);
+// The four bytes at the position must lie within `limit` bytes.
+bool Within(std::int64_t position, std::int64_t limit) {
+  return position >= 0 && position + kValueSize <= limit;
 }
 
-// Sets the position and reads a 32-bit table element there. A negative
-// position is refused without asking the system.
-bool ReadElementAt(Files& files, FileHandle file, std::int64_t position,
-                   std::int32_t* element) {
-  unsigned char bytes[kValueSize];
-  if (position < 0 || !files.SetPosition(file, position) ||
-      files.Read(file, bytes, kValueSize) != kValueSize) {
-    return false;
+// Follows a record's lookup through the file's current tables, as far as
+// the position of the item value it replaces: the section table element
+// gives the entry table, whose element gives the item, whose value follows
+// its first byte. Each element is read only within `limit`. On success
+// report->step is kItemValue and report->position the value's position,
+// not yet tested; otherwise report->outcome says why it stopped, and
+// report->step and report->position where.
+bool LocateValue(Files& files, FileHandle file, const PatchRecord& record,
+                 std::int64_t limit, FileReport* report) {
+  const std::int64_t index[2] = {record.section, record.entry};
+  std::int64_t table = kSectionTablePosition;
+  for (int level = 0; level < 2; ++level) {
+    report->step =
+        level == 0 ? FileStep::kSectionElement : FileStep::kEntryElement;
+    report->position = table + 4 * index[level];
+    unsigned char element[kValueSize];
+    if (!Within(report->position, limit)) {
+      report->outcome = FileOutcome::kOutOfBounds;
+      return false;
+    }
+    if (!files.SetPosition(file, report->position) ||
+        files.Read(file, element, kValueSize) != kValueSize) {
+      report->outcome = FileOutcome::kAccessFailed;
+      return false;
+    }
+    table = DecodeSignedLittleEndian(element, kValueSize);
   }
-  *element = DecodeInt32(bytes);
+  report->step = FileStep::kItemValue;
+  report->position = table + 1;
   return true;
-}
-
-std::int64_t SectionElementPosition(const PatchRecord& record) {
-  return kSectionTablePosition + 4 * static_cast<std::int64_t>(record.section);
-}
-
-std::int64_t EntryElementPosition(std::int32_t entry_table,
-                                  const PatchRecord& record) {
-  return static_cast<std::int64_t>(entry_table) +
-         4 * static_cast<std::int64_t>(record.entry);
-}
-
-// Byte P of an item is its own; the value follows it.
-std::int64_t ItemValuePosition(std::int32_t item) {
-  return static_cast<std::int64_t>(item) + 1;
-}
-
-// The four bytes at the position must lie within the file as it was opened.
-bool WithinFile(std::int64_t position, std::int32_t length) {
-  return position >= 0 && position + kValueSize <= length;
-}
-
-FileReport Stopped(FileReport report, FileOutcome outcome) {
-  report.outcome = outcome;
-  return report;
 }
 
 }  // namespace
@@ -134,17 +126,11 @@ bool IsAlreadyPatched(Files& files, FileHandle file,
                       const PatchDescription& description) {
   if (description.count <= 0) return true;
   const PatchRecord& check = description.records[description.count - 1];
-  std::int32_t entry_table = 0;
-  std::int32_t item = 0;
+  FileReport report = {};
   unsigned char value[kValueSize];
-  if (!ReadElementAt(files, file, SectionElementPosition(check),
-                     &entry_table) ||
-      !ReadElementAt(files, file, EntryElementPosition(entry_table, check),
-                     &item)) {
-    return false;
-  }
-  const std::int64_t position = ItemValuePosition(item);
-  return position >= 0 && files.SetPosition(file, position) &&
+  return LocateValue(files, file, check, kNoLimit, &report) &&
+         Within(report.position, kNoLimit) &&
+         files.SetPosition(file, report.position) &&
          files.Read(file, value, kValueSize) == kValueSize &&
          std::memcmp(value, check.value, kValueSize) == 0;
 }
@@ -159,31 +145,10 @@ FileReport ApplyRecords(Files& files, FileHandle file,
   for (std::int32_t i = 0; i < count; ++i) {
     const PatchRecord& record = description.records[i];
     report.record = i;
-    std::int32_t entry_table = 0;
-    std::int32_t item = 0;
-
-    report.step = FileStep::kSectionElement;
-    report.position = SectionElementPosition(record);
-    if (!WithinFile(report.position, report.length)) {
-      return Stopped(report, FileOutcome::kOutOfBounds);
-    }
-    if (!ReadElementAt(files, file, report.position, &entry_table)) {
-      return Stopped(report, FileOutcome::kAccessFailed);
-    }
-
-    report.step = FileStep::kEntryElement;
-    report.position = EntryElementPosition(entry_table, record);
-    if (!WithinFile(report.position, report.length)) {
-      return Stopped(report, FileOutcome::kOutOfBounds);
-    }
-    if (!ReadElementAt(files, file, report.position, &item)) {
-      return Stopped(report, FileOutcome::kAccessFailed);
-    }
-
-    report.step = FileStep::kItemValue;
-    report.position = ItemValuePosition(item);
-    if (!WithinFile(report.position, report.length)) {
-      return Stopped(report, FileOutcome::kOutOfBounds);
+    if (!LocateValue(files, file, record, length, &report)) return report;
+    if (!Within(report.position, length)) {
+      report.outcome = FileOutcome::kOutOfBounds;
+      return report;
     }
     // The check record's value goes to the disk only after the others: a
     // file cut short, by a power cut say, never holds it without them, so
@@ -192,7 +157,8 @@ FileReport ApplyRecords(Files& files, FileHandle file,
     if (i == count - 1 && i > 0) files.Flush(file);
     if (!files.SetPosition(file, report.position) ||
         files.Write(file, record.value, kValueSize) != kValueSize) {
-      return Stopped(report, FileOutcome::kAccessFailed);
+      report.outcome = FileOutcome::kAccessFailed;
+      return report;
     }
   }
   report.record = count;

@@ -2,19 +2,9 @@
 
 #include <cstring>
 
+#include "patch/little_endian.h"
+
 namespace tavelon::patch {
-namespace {
-
-// Little-endian, byte by byte, so that the host's byte order and alignment
-// play no part; FF FF reads as -1.
-std::int16_t DecodeInt16(const unsigned char* bytes) {
-  const unsigned int raw = static_cast<unsigned int>(bytes[0]) |
-                           (static_cast<unsigned int>(bytes[1]) << 8);
-  const int value = static_cast<int>(raw);
-  return static_cast<std::int16_t>(value >= 0x8000 ? value - 0x10000 : value);
-}
-
-}  // namespace
 
 DescriptionStatus ReadPatchDescriptionFile(
     platform::Files& files, const char* path, PatchDescription* description,
@@ -59,8 +49,10 @@ DescriptionStatus ReadPatchDescriptionFile(
   for (std::int32_t i = 0; i < count; ++i) {
     const unsigned char* bytes = content + kHeaderLength + kRecordLength * i;
     PatchRecord& record = description->records[i];
-    record.section = DecodeInt16(bytes);
-    record.entry = DecodeInt16(bytes + 2);
+    record.section =
+        static_cast<std::int16_t>(DecodeSignedLittleEndian(bytes, 2));
+    record.entry =
+        static_cast<std::int16_t>(DecodeSignedLittleEndian(bytes + 2, 2));
     std::memcpy(record.value, bytes + 4, sizeof record.value);
   }
   description->count = count;

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "patch/little_endian.h"
 #include "patch/patch_description.h"
 
 namespace tavelon::tavpatch {
@@ -98,9 +99,9 @@ bool ParseValue(const std::string& token, std::uint32_t* value,
 
 void PutLittleEndian(std::vector<unsigned char>* bytes, std::uint32_t value,
                      int size) {
-  for (int i = 0; i < size; ++i) {
-    bytes->push_back(static_cast<unsigned char>((value >> (8 * i)) & 0xFFu));
-  }
+  unsigned char encoded[4];
+  patch::EncodeLittleEndian(value, encoded, size);
+  bytes->insert(bytes->end(), encoded, encoded + size);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "patch/dictionary_patcher.h"
+#include "patch/little_endian.h"
 #include "patch/patch_description.h"
 #include "tools/tavpatch/file_content.h"
 #include "tools/tavpatch/folder_check.h"
@@ -165,12 +166,6 @@ std::string Hex(std::uint32_t value) {
   return text;
 }
 
-std::uint32_t ValueOf(const patch::PatchRecord& record) {
-  std::uint32_t value = 0;
-  for (int i = 3; i >= 0; --i) value = (value << 8) | record.value[i];
-  return value;
-}
-
 // The one line for an update description that the updater refuses.
 std::string InvalidLine(patch::DescriptionStatus status, std::int32_t length,
                         const std::string& path) {
@@ -280,7 +275,8 @@ int Show(const Arguments& arguments, std::ostream& out,
   for (std::int32_t i = 0; i < count; ++i) {
     const patch::PatchRecord& record = description->records[i];
     out << "record " << i << " section " << record.section << " entry "
-        << record.entry << " value " << Hex(ValueOf(record))
+        << record.entry << " value "
+        << Hex(patch::DecodeLittleEndian(record.value, 4))
         << (i == count - 1 ? " check" : "") << '\n';
   }
   return kExitOk;
