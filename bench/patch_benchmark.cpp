@@ -19,6 +19,7 @@
 #include "patch/dictionary_patcher.h"
 #include "platform/message_boxes.h"
 #include "platform/system.h"
+#include "update/dictionary_warnings.h"
 
 namespace {
 
@@ -138,9 +139,9 @@ class NoBoxes final : public tavelon::platform::MessageBoxes {
 
 int RunPatcher() {
   NoBoxes boxes;
-  return tavelon::patch::PatchDictionaries(tavelon::platform::SystemFiles(),
-                                           boxes,
-                                           TheInstallation().Folder().c_str());
+  return tavelon::update::PatchDictionariesWithWarnings(
+      tavelon::platform::SystemFiles(), boxes,
+      TheInstallation().Folder().c_str());
 }
 
 // The same work done directly: read info.tmp whole, then per file the test

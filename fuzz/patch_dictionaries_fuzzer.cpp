@@ -45,6 +45,7 @@
 #include "patch/dictionary_patcher.h"
 #include "platform/message_boxes.h"
 #include "tools/tavpatch/dry_run.h"
+#include "update/dictionary_warnings.h"
 
 namespace {
 
@@ -580,7 +581,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                    transferred);
   }
   Recorder boxes;
-  const int result = tavelon::patch::PatchDictionaries(files, boxes, kFolder);
+  const int result =
+      tavelon::update::PatchDictionariesWithWarnings(files, boxes, kFolder);
 
   Model model(info, dictionary, path, fail_operation, fail_number, transferred);
   const int expected = model.Run();

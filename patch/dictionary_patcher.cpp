@@ -176,67 +176,71 @@ FileReport PatchDictionaryFile(Files& files, FileHandle file,
   return ApplyRecords(files, file, description, length);
 }
 
-PatchResult PatchDictionaries(Files& files, platform::MessageBoxes& boxes,
-                              const char* installation_folder,
-                              const ReleasedDescription* released) {
-  char data_folder[kPathBufferSize];
-  // A data folder beyond 255 characters holds no file this program can name.
-  const bool have_data_folder =
-      MakeDataFolder(installation_folder, data_folder);
-
-  PatchDescription description;
-  if (!ReadPatchDescription(files, &description, released)) {
-    return kDescriptionUnreadable;
-  }
-
+PatchResult PatchEachDictionary(Files& files, const char* data_folder,
+                                const PatchDescription& description,
+                                DictionaryVisitor& visitor) {
   // Without records there is nothing to write: no dictionary is opened.
-  const bool any_language = have_data_folder && description.count > 0;
+  if (description.count <= 0) return kNoDictionaryPatched;
   // A dictionary is written only if it is the data folder's own file, so
   // that no link can point the writes at another file.
   FileHandle folder = 0;
   const bool have_folder =
-      any_language &&
       files.OpenFolder(data_folder, &folder) == platform::OpenStatus::kOpened;
   const std::size_t folder_length = std::strlen(data_folder);
 
   bool any_patched = false;
   int found = 0;
   int refused = 0;
-  for (int language = 0; any_language && language < kLanguageCount;
-       ++language) {
-    const char* code = kLanguageCodes[language];
+  for (const char* code : kLanguageCodes) {
     if (!HasDictionaryFile(code)) continue;
-
     DictionaryFile dictionary;
     OpenDictionaryFile(files, data_folder, code, &dictionary);
     KeepOnlyOwnFile(files, have_folder, folder, folder_length, &dictionary);
-    if (dictionary.status == platform::OpenStatus::kNotFound) continue;
-    ++found;
+    DictionaryOutcome outcome = DictionaryOutcome::kNotPresent;
     if (dictionary.status == platform::OpenStatus::kFailed) {
-      // A file that exists but cannot be written is not updated: the user
-      // is told, unlike for a file that is simply not there.
+      outcome = DictionaryOutcome::kRefused;
+      ++found;
       ++refused;
-      boxes.Show(kCannotOpenText, dictionary.path,
-                 platform::kMbOk | platform::kMbIconWarning);
-      continue;
+    } else if (dictionary.status == platform::OpenStatus::kOpened) {
+      ++found;
+      const FileOutcome patched =
+          visitor.Patch(dictionary.file, description).outcome;
+      files.Close(dictionary.file);
+      outcome = patched == FileOutcome::kAlreadyPatched
+                    ? DictionaryOutcome::kAlreadyPatched
+                : patched == FileOutcome::kAllApplied
+                    ? DictionaryOutcome::kAllApplied
+                    : DictionaryOutcome::kStopped;
+      any_patched =
+          any_patched || outcome != DictionaryOutcome::kAlreadyPatched;
     }
-
-    const FileReport report =
-        PatchDictionaryFile(files, dictionary.file, description);
-    if (report.outcome != FileOutcome::kAlreadyPatched) {
-      any_patched = true;
-      if (report.outcome != FileOutcome::kAllApplied) {
-        boxes.Show(kSeekErrorText, dictionary.path,
-                   platform::kMbOk | platform::kMbIconWarning);
-      }
-    }
-    files.Close(dictionary.file);
+    visitor.Took(code, dictionary.path, outcome);
   }
-
   if (have_folder) files.Close(folder);
-  files.Close(description.file);
   if (found > 0 && refused == found) return kEveryDictionaryRefused;
   return any_patched ? kSomeDictionaryPatched : kNoDictionaryPatched;
+}
+
+PatchResult PatchDictionaries(Files& files, DictionaryVisitor& visitor,
+                              const char* installation_folder,
+                              const ReleaseBinding& binding,
+                              platform::Sha256* sha256) {
+  if (binding.bound && binding.info == nullptr) return kNoDictionaryPatched;
+  char data_folder[kPathBufferSize];
+  // A data folder beyond 255 characters holds no file this program can name.
+  const bool have_data_folder =
+      MakeDataFolder(installation_folder, data_folder);
+
+  PatchDescription description;
+  if (!ReadPatchDescription(files, &description, binding, sha256)) {
+    return kDescriptionUnreadable;
+  }
+  const PatchResult result =
+      have_data_folder
+          ? PatchEachDictionary(files, data_folder, description, visitor)
+          : kNoDictionaryPatched;
+  files.Close(description.file);
+  return result;
 }
 
 }  // namespace tavelon::patch

@@ -7,7 +7,6 @@
 
 #include "patch/patch_description.h"
 #include "platform/files.h"
-#include "platform/message_boxes.h"
 
 namespace tavelon::patch {
 
@@ -34,10 +33,6 @@ inline constexpr char kLanguageCodes[kLanguageCount][4] = {
 // The Japanese dictionary may also be named with this code.
 inline constexpr char kJapaneseCode[] = "Jpn";
 inline constexpr char kJapaneseFallbackCode[] = "jap";
-
-inline constexpr char kSeekErrorText[] = "Seek error in this file. Skipping...";
-inline constexpr char kCannotOpenText[] =
-    "Cannot open this file for writing. Skipping...";
 
 // The data folder: the installation folder, a backslash unless it already
 // ends with one, then "data\". False when that exceeds 255 characters.
@@ -133,19 +128,55 @@ FileReport PatchDictionaryFile(platform::Files& files,
                                platform::FileHandle file,
                                const PatchDescription& description);
 
+// What became of one language's dictionary file.
+enum class DictionaryOutcome {
+  kNotPresent,      // no file for the language: passed over
+  kRefused,         // the file exists but cannot be opened for writing, or is
+                    // not the data folder's own: not written
+  kAlreadyPatched,  // the check record's value is in place: nothing written
+  kAllApplied,      // every record was written
+  kStopped,         // the application stopped where the report says
+};
+
+// The caller's part of the loop over the languages: how an open dictionary
+// file is patched (for real, or as a dry run that writes nothing), and what
+// becomes of each language's outcome (the update program warns the user,
+// tavpatch lists it).
+class DictionaryVisitor {
+ public:
+  virtual FileReport Patch(platform::FileHandle file,
+                           const PatchDescription& description) = 0;
+  // Each language that has a dictionary file, in order, after Patch when
+  // the file was patched. `path` is the file's path as DictionaryFile holds
+  // it.
+  virtual void Took(const char* code, const char* path,
+                    DictionaryOutcome outcome) = 0;
+
+ protected:
+  ~DictionaryVisitor() = default;
+};
+
+// Takes up each language's dictionary file in the data folder, in order:
+// opens it, keeps it only if it is the folder's own, has the visitor patch
+// it, closes it and tells the visitor. Returns what the update made of the
+// dictionaries: kSomeDictionaryPatched when a file went through the
+// records, kEveryDictionaryRefused when files were found and every one was
+// refused, else kNoDictionaryPatched. Without records no file is opened.
+PatchResult PatchEachDictionary(platform::Files& files, const char* data_folder,
+                                const PatchDescription& description,
+                                DictionaryVisitor& visitor);
+
 // Reads "info.tmp" from the current directory and patches each language's
 // dictionary file that exists, is the data folder's own and is not yet
-// patched. A file whose application stopped gets the warning kSeekErrorText;
-// a language whose file exists but cannot be opened for writing, or is not
-// the folder's own, gets kCannotOpenText; both are captioned with the file's
-// path. Missing files are passed over in silence.
-// installation_folder: the product's folder, normally with a trailing
-// backslash (one is added if missing). With `released`, only the update
-// description released with the program is used: any other counts as
-// unreadable.
+// patched (PatchEachDictionary). installation_folder: the product's folder,
+// normally with a trailing backslash (one is added if missing). A bound
+// program uses only the update description released with it (any other
+// counts as unreadable), and none when its release shipped none: then no
+// file is read or written.
 PatchResult PatchDictionaries(platform::Files& files,
-                              platform::MessageBoxes& boxes,
+                              DictionaryVisitor& visitor,
                               const char* installation_folder,
-                              const ReleasedDescription* released = nullptr);
+                              const ReleaseBinding& binding = kUnbound,
+                              platform::Sha256* sha256 = nullptr);
 
 }  // namespace tavelon::patch

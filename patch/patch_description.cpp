@@ -6,9 +6,12 @@
 
 namespace tavelon::patch {
 
-DescriptionStatus ReadPatchDescriptionFile(
-    platform::Files& files, const char* path, PatchDescription* description,
-    std::int32_t* length, const ReleasedDescription* released) {
+DescriptionStatus ReadPatchDescriptionFile(platform::Files& files,
+                                           const char* path,
+                                           PatchDescription* description,
+                                           std::int32_t* length,
+                                           const ReleaseBinding& binding,
+                                           platform::Sha256* sha256) {
   *length = 0;
   platform::FileHandle file = 0;
   if (files.OpenExisting(path, platform::FileAccess::kRead, &file) !=
@@ -32,11 +35,12 @@ DescriptionStatus ReadPatchDescriptionFile(
     status = DescriptionStatus::kShortRead;
   } else if (std::memcmp(content, kHeaderText, kHeaderTextLength) != 0) {
     status = DescriptionStatus::kBadHeader;
-  } else if (released != nullptr) {
+  } else if (binding.bound) {
     platform::Sha256Digest digest;
-    if (!platform::DigestOf(released->sha256, content,
+    if (binding.info == nullptr || sha256 == nullptr ||
+        !platform::DigestOf(*sha256, content,
                             static_cast<std::uint32_t>(*length), &digest) ||
-        !platform::SameDigest(digest, released->digest)) {
+        !platform::SameDigest(digest, *binding.info)) {
       status = DescriptionStatus::kNotReleased;
     }
   }
@@ -61,11 +65,12 @@ DescriptionStatus ReadPatchDescriptionFile(
 }
 
 bool ReadPatchDescription(platform::Files& files, PatchDescription* description,
-                          const ReleasedDescription* released) {
+                          const ReleaseBinding& binding,
+                          platform::Sha256* sha256) {
   std::int32_t length = 0;
   return ReadPatchDescriptionFile(files, kPatchDescriptionName, description,
-                                  &length,
-                                  released) == DescriptionStatus::kValid;
+                                  &length, binding,
+                                  sha256) == DescriptionStatus::kValid;
 }
 
 }  // namespace tavelon::patch

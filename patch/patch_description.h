@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "patch/release_binding.h"
 #include "platform/digest.h"
 #include "platform/files.h"
 
@@ -43,25 +44,21 @@ enum class DescriptionStatus {
   kNotReleased,  // valid, but not the bytes the program was released with
 };
 
-// The SHA-256 digest that the bytes of a bound program's update description
-// must have.
-struct ReleasedDescription {
-  platform::Sha256& sha256;
-  const platform::Sha256Digest& digest;
-};
-
 // Opens, reads and validates the update description at `path`. When valid,
 // the file stays open in description->file and the caller closes it;
 // otherwise nothing is left open. *length is the length measured (-1 when
-// unknown, 0 when the file could not be opened). With `released`, a valid
-// file must also be that very file: the digest is taken of the bytes read,
-// the file being read whole in one read. Never shows a message.
+// unknown, 0 when the file could not be opened). A bound program's valid
+// file must also be the one released (its digest, by `sha256`, of the
+// bytes read, the file being read whole in one read). Never shows a
+// message.
 DescriptionStatus ReadPatchDescriptionFile(
     platform::Files& files, const char* path, PatchDescription* description,
-    std::int32_t* length, const ReleasedDescription* released = nullptr);
+    std::int32_t* length, const ReleaseBinding& binding = kUnbound,
+    platform::Sha256* sha256 = nullptr);
 
 // Reads "info.tmp" from the current directory as above; true when valid.
 bool ReadPatchDescription(platform::Files& files, PatchDescription* description,
-                          const ReleasedDescription* released = nullptr);
+                          const ReleaseBinding& binding = kUnbound,
+                          platform::Sha256* sha256 = nullptr);
 
 }  // namespace tavelon::patch

@@ -1,4 +1,5 @@
 #include "patch/dictionary_patcher.h"
+#include "update/dictionary_warnings.h"
 
 #include <gtest/gtest.h>
 
@@ -130,8 +131,8 @@ class DictionaryPatcherTest : public ::testing::Test {
     files_ = std::make_unique<RecordingFiles>(platform::SystemFiles());
     boxes_.boxes.clear();
     if (setup) setup(*files_);
-    const PatchResult result =
-        PatchDictionaries(*files_, boxes_, installation_.c_str());
+    const PatchResult result = update::PatchDictionariesWithWarnings(
+        *files_, boxes_, installation_.c_str());
     EXPECT_EQ(files_->StillOpen(), 0u);
     return result;
   }

@@ -22,6 +22,7 @@
 #include "tests/support/recording_files.h"
 #include "tests/support/temp_folder.h"
 #include "tools/tavpatch/folder_check.h"
+#include "update/dictionary_warnings.h"
 
 #if !defined(_WIN32)
 #include <sys/resource.h>
@@ -370,8 +371,8 @@ class TavpatchCheckTest : public TavpatchTest {
   // the description as "info.tmp".
   patch::PatchResult Patch(platform::Files& files) {
     test_support::CurrentDirectoryGuard guard(folder_.path());
-    return patch::PatchDictionaries(files, boxes_,
-                                    (installation() + "\\").c_str());
+    return update::PatchDictionariesWithWarnings(
+        files, boxes_, (installation() + "\\").c_str());
   }
 
   // The dry run must predict the patcher's result, its warnings and the
@@ -392,11 +393,11 @@ class TavpatchCheckTest : public TavpatchTest {
     std::vector<fakes::RecordedBox> predicted;
     for (const LanguageCheck& language : check.languages) {
       SCOPED_TRACE(language.code);
-      if (language.outcome == LanguageOutcome::kStopped) {
-        predicted.push_back({patch::kSeekErrorText, language.path, 0x30});
+      if (language.outcome == patch::DictionaryOutcome::kStopped) {
+        predicted.push_back({update::kSeekErrorText, language.path, 0x30});
       }
-      if (language.outcome == LanguageOutcome::kUnwritable) {
-        predicted.push_back({patch::kCannotOpenText, language.path, 0x30});
+      if (language.outcome == patch::DictionaryOutcome::kRefused) {
+        predicted.push_back({update::kCannotOpenText, language.path, 0x30});
       }
     }
     for (const auto& [path, bytes] : expected) {
@@ -493,7 +494,8 @@ TEST_F(TavpatchCheckTest, PredictsWhatThePatcherDoesAndWritesNothing) {
   boxes_.boxes.clear();
   const FolderCheck second = CheckFolder(
       platform::SystemFiles(), description_.c_str(), installation().c_str());
-  EXPECT_EQ(second.languages[0].outcome, LanguageOutcome::kAlreadyPatched);
+  EXPECT_EQ(second.languages[0].outcome,
+            patch::DictionaryOutcome::kAlreadyPatched);
   ExpectAgreement(second, platform::SystemFiles());
 }
 
@@ -694,8 +696,9 @@ TEST_F(TavpatchCheckTest, TakesTheDataFolderItselfToo) {
       EXPECT_EQ(check.languages[i].dry_run.writes.size(),
                 from_installation.languages[i].dry_run.writes.size());
     }
-    EXPECT_EQ(check.languages[3].outcome, LanguageOutcome::kAllApplied);
-    EXPECT_EQ(check.languages[8].outcome, LanguageOutcome::kStopped);
+    EXPECT_EQ(check.languages[3].outcome,
+              patch::DictionaryOutcome::kAllApplied);
+    EXPECT_EQ(check.languages[8].outcome, patch::DictionaryOutcome::kStopped);
   }
 }
 

@@ -1,27 +1,16 @@
-// What a released program vouches for: the SHA-256 digests of the
-// info.tmp and of the installers that its release shipped beside it. A
-// bound program uses exactly those files; one built without digests uses
-// whatever it finds, as an ordinary build does.
+// Checking a file against the digest a release vouches for, through the
+// handle that is then used.
 #pragma once
 
+#include "patch/release_binding.h"
 #include "platform/digest.h"
 #include "platform/files.h"
 
 namespace tavelon::update {
 
-struct ReleaseBinding {
-  // False for a program built without digests: everything below is unused.
-  bool bound;
-  // The digest of each file that the release shipped; nullptr for a file it
-  // did not ship, which a bound program then never uses.
-  const platform::Sha256Digest* info;
-  const platform::Sha256Digest* speech_interface;
-  const platform::Sha256Digest* male_voice;
-  const platform::Sha256Digest* female_voice;
-};
-
-inline constexpr ReleaseBinding kUnbound = {false, nullptr, nullptr, nullptr,
-                                            nullptr};
+// One type for what a release vouches for, shared with the patcher.
+using patch::kUnbound;
+using patch::ReleaseBinding;
 
 // The digest of an open file's content, read from its start to its end
 // through the handle in fixed-size pieces.

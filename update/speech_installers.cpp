@@ -54,7 +54,9 @@ class HeldFile {
 
 struct Installer {
   const char* name;
-  const platform::Sha256Digest* digest;  // a bound program's only
+  // A bound program's only: the digest released, nullptr for an installer
+  // its release did not ship.
+  const platform::Sha256Digest* digest;
   Verdict verdict = Verdict::kStartable;
   HeldFile held;
 };
@@ -62,16 +64,12 @@ struct Installer {
 // Checks and holds one installer, when the program is bound or starts a
 // copy: the bytes that run are the bytes read through this handle.
 Verdict Prepare(const InstallerPlatform& system, const char* update_folder,
-                const ReleasedInstallers* released, Installer& installer) {
-  if (released == nullptr && system.copies == nullptr) {
-    return Verdict::kStartable;
-  }
-  if (released != nullptr && installer.digest == nullptr) {
-    return Verdict::kNotShipped;
-  }
+                bool bound, Installer& installer) {
+  if (!bound && system.copies == nullptr) return Verdict::kStartable;
+  if (bound && installer.digest == nullptr) return Verdict::kNotShipped;
   char path[kFolderBufferSize];
   platform::FileHandle file = 0;
-  if (released != nullptr) {
+  if (bound) {
     if (!MakeInstallerPath(update_folder, installer.name, path) ||
         !OpenReleasedFile(system.files, system.sha256, path, *installer.digest,
                           &file)) {
@@ -149,10 +147,9 @@ bool Start(const InstallerPlatform& system, const char* update_folder,
 // What a bound program says about an installer that did not start; an
 // unbound program's failures are silent, and what a release did not ship
 // is left out without a word.
-InstallerOutcome NotStarted(const ReleasedInstallers* released,
-                            const Installer& installer) {
+InstallerOutcome NotStarted(bool bound, const Installer& installer) {
   InstallerOutcome outcome;
-  if (released == nullptr || installer.verdict == Verdict::kNotShipped) {
+  if (!bound || installer.verdict == Verdict::kNotShipped) {
     return outcome;
   }
   outcome.problem = installer.verdict == Verdict::kRefused
@@ -166,15 +163,16 @@ InstallerOutcome NotStarted(const ReleasedInstallers* released,
 
 InstallerOutcome RunSpeechInstallers(const InstallerPlatform& system,
                                      const char* update_folder, bool male_voice,
-                                     const ReleasedInstallers* released) {
+                                     const patch::ReleaseBinding& binding) {
   if (update_folder[0] == '\0') return {};
+  const bool bound = binding.bound;
   Installer installers[2] = {
       {kSpeechInterfaceInstaller,
-       released != nullptr ? released->speech_interface : nullptr,
+       binding.speech_interface,
        Verdict::kStartable,
        {}},
       {male_voice ? kMaleVoiceInstaller : kFemaleVoiceInstaller,
-       released != nullptr ? released->voice : nullptr,
+       male_voice ? binding.male_voice : binding.female_voice,
        Verdict::kStartable,
        {}},
   };
@@ -182,19 +180,19 @@ InstallerOutcome RunSpeechInstallers(const InstallerPlatform& system,
   // can change the voice installer during the speech interface's head
   // start.
   for (Installer& installer : installers) {
-    installer.verdict = Prepare(system, update_folder, released, installer);
+    installer.verdict = Prepare(system, update_folder, bound, installer);
   }
   if (system.copies != nullptr) MakeCopies(system, installers);
 
   Installer& speech = installers[0];
   Installer& voice = installers[1];
   if (!Start(system, update_folder, speech)) {
-    return NotStarted(released, speech);
+    return NotStarted(bound, speech);
   }
   speech.held.Close();
   system.sleeper.Sleep(kHeadStartMs);
 
-  if (!Start(system, update_folder, voice)) return NotStarted(released, voice);
+  if (!Start(system, update_folder, voice)) return NotStarted(bound, voice);
   voice.held.Close();
 
   // The voice installer needs a moment to show its dialog: the first look

@@ -2,6 +2,7 @@
 // for the voice installer's dialog to go away.
 #pragma once
 
+#include "patch/release_binding.h"
 #include "platform/desktop.h"
 #include "platform/digest.h"
 #include "platform/files.h"
@@ -29,15 +30,6 @@ struct InstallerPlatform {
   platform::RunFolder* copies;
 };
 
-// The installers that a bound program's release shipped: each is started
-// only if it is that very file (see OpenReleasedFile), and held so until it
-// has been started or copied.
-struct ReleasedInstallers {
-  // nullptr for an installer that the release did not ship: never started.
-  const platform::Sha256Digest* speech_interface;
-  const platform::Sha256Digest* voice;  // the chosen one
-};
-
 enum class InstallerProblem {
   kNone,
   kNotReleased,  // missing, or not the file released: not started
@@ -54,11 +46,13 @@ struct InstallerOutcome {
 // update_folder ends with a backslash; when it is empty nothing is started,
 // so that the system never searches for a bare file name. A start that
 // fails ends the installers' step: no voice installer starts when the
-// speech interface installer did not. `released` is nullptr for an unbound
-// program, which starts the files it finds and whose failures are silent.
-// With copies, both copies are made before the first start.
+// speech interface installer did not. An unbound program starts the files
+// it finds, and its failures are silent; a bound one starts only the
+// installers its release shipped, each only if it is that very file (see
+// OpenReleasedFile), held so until it has been copied or started. With
+// copies, both copies are made before the first start.
 InstallerOutcome RunSpeechInstallers(
     const InstallerPlatform& system, const char* update_folder, bool male_voice,
-    const ReleasedInstallers* released = nullptr);
+    const patch::ReleaseBinding& binding = patch::kUnbound);
 
 }  // namespace tavelon::update

@@ -5,6 +5,7 @@
 #include "platform/text.h"
 #include "settings/options_update.h"
 #include "update/command_line.h"
+#include "update/dictionary_warnings.h"
 #include "update/installation_lookup.h"
 #include "update/only_copy.h"
 #include "update/speech_installers.h"
@@ -125,18 +126,9 @@ int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice,
   CloseRunningProduct(system.windows, system.sleeper, system.pause_after_close);
 
   settings::UpdateOptions(system.registry, user);
-  // A bound program reads only the update description it was released
-  // with, and none when its release shipped none.
   const ReleaseBinding& binding = system.binding;
-  patch::PatchResult patched = patch::kNoDictionaryPatched;
-  if (!binding.bound) {
-    patched = patch::PatchDictionaries(system.files, system.boxes,
-                                       installation_folder);
-  } else if (binding.info != nullptr) {
-    const patch::ReleasedDescription description{system.sha256, *binding.info};
-    patched = patch::PatchDictionaries(system.files, system.boxes,
-                                       installation_folder, &description);
-  }
+  const patch::PatchResult patched = PatchDictionariesWithWarnings(
+      system.files, system.boxes, installation_folder, binding, &system.sha256);
 
   system.windows.ShowArrowCursor();
 
@@ -146,12 +138,8 @@ int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice,
   const InstallerPlatform installer_system{
       system.shell, system.windows, system.sleeper,
       system.files, system.sha256,  elevated ? &system.run_folder : nullptr};
-  const ReleasedInstallers installers{
-      binding.speech_interface,
-      male_voice ? binding.male_voice : binding.female_voice};
   const InstallerOutcome installer =
-      RunSpeechInstallers(installer_system, update_folder, male_voice,
-                          binding.bound ? &installers : nullptr);
+      RunSpeechInstallers(installer_system, update_folder, male_voice, binding);
 
   // One box at the end, and the exit code that goes with it: a file that is
   // not the one released first, then an installer that could not be

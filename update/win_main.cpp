@@ -39,9 +39,9 @@ int RunWithTheSystem() {
 // program has no static constructors, no argument vector and no exception
 // handling to set up, and every global object is initialised at compile
 // time. The stack guard gets its random value before any guarded function
-// runs; this file is built without a guard. It ends with ExitProcess, which also ends any thread that COM may
-// have left running. The system calls an entry point with its stack aligned
-// to 4 bytes only.
+// runs; this file is built without a guard. It ends with ExitProcess, which
+// also ends any thread that COM may have left running. The system calls an
+// entry point with its stack aligned to 4 bytes only.
 extern "C" __attribute__((force_align_arg_pointer)) void TavelonUpdateEntry() {
   tavelon::platform::SeedStackGuard();
   ExitProcess(static_cast<UINT>(RunWithTheSystem()));

@@ -11,6 +11,8 @@
 namespace tavelon::platform {
 namespace {
 
+bool ProcessIsElevated();
+
 class Win32Windows final : public Windows {
  public:
   bool FindTopLevel(const char* class_name, const char* title,
@@ -81,14 +83,27 @@ class Win32Sleeper final : public Sleeper {
 // A token's user (TOKEN_USER with its SID); DWORDs keep it aligned.
 using TokenUserBuffer = DWORD[32];
 
-bool TokenUserOf(HANDLE process, TokenUserBuffer& user) {
+// What a process's token says of itself.
+bool TokenInformationOf(HANDLE process, TOKEN_INFORMATION_CLASS what,
+                        void* information, DWORD size) {
   HANDLE token = nullptr;
   if (!OpenProcessToken(process, TOKEN_QUERY, &token)) return false;
-  DWORD size = 0;
-  const BOOL got =
-      GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+  const BOOL got = GetTokenInformation(token, what, information, size, &size);
   CloseHandle(token);
   return got != 0;
+}
+
+bool TokenUserOf(HANDLE process, TokenUserBuffer& user) {
+  return TokenInformationOf(process, TokenUser, user, sizeof user);
+}
+
+// True when the process's token is elevated; false where Windows cannot
+// tell (before Vista).
+bool ProcessIsElevated() {
+  TOKEN_ELEVATION elevation = {};
+  return TokenInformationOf(GetCurrentProcess(), TokenElevation, &elevation,
+                            sizeof elevation) &&
+         elevation.TokenIsElevated != 0;
 }
 
 PSID SidOf(TokenUserBuffer& user) {

@@ -17,8 +17,9 @@ namespace {
 
 constexpr int kPathBufferSize = 256;
 
-// The identifiers of the classes and interfaces used, defined here: taken
-// from the uuid library, they would bring its whole table of identifiers.
+// The identifiers of the classes and interfaces used, defined here rather
+// than taken from the uuid library, so that the program links against the
+// system's import libraries alone.
 constexpr GUID kShellWindowsClass = {
     0x9ba05972,
     0xf6a8,
@@ -59,50 +60,26 @@ constexpr GUID kShellDispatch2 = {
     0x11d2,
     {0x9d, 0xea, 0x00, 0xc0, 0x4f, 0xb1, 0x61, 0x62}};
 
-// One COM interface pointer, released when it goes out of scope.
-template <typename Interface>
-class Held {
- public:
-  Held() = default;
-  Held(const Held&) = delete;
-  Held& operator=(const Held&) = delete;
-  ~Held() {
-    if (pointer_ != nullptr) pointer_->Release();
-  }
-  Interface* operator->() const { return pointer_; }
-  Interface** Out() { return &pointer_; }
-  void** OutVoid() { return reinterpret_cast<void**>(&pointer_); }
-  bool Empty() const { return pointer_ == nullptr; }
-
- private:
-  Interface* pointer_ = nullptr;
-};
-
-// A VARIANT that holds a text (or nothing), cleared when it goes out of
-// scope.
-class TextVariant {
- public:
-  explicit TextVariant(const wchar_t* text) {
-    VariantInit(&value_);
-    V_VT(&value_) = VT_BSTR;
-    V_BSTR(&value_) = SysAllocString(text);
-  }
-  TextVariant(const TextVariant&) = delete;
-  TextVariant& operator=(const TextVariant&) = delete;
-  ~TextVariant() { VariantClear(&value_); }
-  bool Empty() const { return V_BSTR(&value_) == nullptr; }
-  const VARIANT& value() const { return value_; }
-
- private:
-  VARIANT value_;
-};
-
 VARIANT Number(LONG number) {
   VARIANT value;
   VariantInit(&value);
   V_VT(&value) = VT_I4;
   V_I4(&value) = number;
   return value;
+}
+
+// A VARIANT that holds a copy of the text, or nothing when there is no
+// memory for it; cleared with VariantClear.
+VARIANT Text(const wchar_t* text) {
+  VARIANT value;
+  VariantInit(&value);
+  V_VT(&value) = VT_BSTR;
+  V_BSTR(&value) = SysAllocString(text);
+  return value;
+}
+
+void Release(IUnknown* taken) {
+  if (taken != nullptr) taken->Release();
 }
 
 // The path in UTF-16, converted from the ANSI code page it was formed in.
@@ -112,65 +89,71 @@ bool Widen(const char* path, wchar_t (&wide)[kPathBufferSize]) {
 }
 
 bool StartThroughDesktop(const wchar_t* file, const wchar_t* directory) {
-  // The local server only: asking for any context makes some shells look
-  // for an in-process one first.
-  Held<IShellWindows> shell_windows;
-  if (FAILED(CoCreateInstance(kShellWindowsClass, nullptr, CLSCTX_LOCAL_SERVER,
-                              kShellWindows, shell_windows.OutVoid())) ||
-      shell_windows.Empty()) {
-    return false;
-  }
+  // Each interface taken on the way is released at the end, whichever step
+  // failed.
+  IShellWindows* shell_windows = nullptr;
+  IDispatch* desktop = nullptr;
+  IServiceProvider* services = nullptr;
+  IShellBrowser* browser = nullptr;
+  IShellView* view = nullptr;
+  IDispatch* background = nullptr;
+  IShellFolderViewDual* folder_view = nullptr;
+  IDispatch* application = nullptr;
+  IShellDispatch2* shell = nullptr;
   VARIANT location = Number(CSIDL_DESKTOP);
   VARIANT root;
   VariantInit(&root);
   LONG window = 0;
-  Held<IDispatch> desktop;
-  // S_FALSE: there is no desktop window of a shell.
-  if (shell_windows->FindWindowSW(&location, &root, SWC_DESKTOP, &window,
-                                  SWFO_NEEDDISPATCH, desktop.Out()) != S_OK ||
-      desktop.Empty()) {
-    return false;
-  }
-  Held<IServiceProvider> services;
-  Held<IShellBrowser> browser;
-  Held<IShellView> view;
-  Held<IDispatch> background;
-  Held<IShellFolderViewDual> folder_view;
-  Held<IDispatch> application;
-  Held<IShellDispatch2> shell;
-  if (FAILED(desktop->QueryInterface(kServiceProvider, services.OutVoid())) ||
-      services.Empty() ||
-      FAILED(services->QueryService(kTopLevelBrowserService, kShellBrowser,
-                                    browser.OutVoid())) ||
-      browser.Empty() || FAILED(browser->QueryActiveShellView(view.Out())) ||
-      view.Empty() ||
-      FAILED(view->GetItemObject(SVGIO_BACKGROUND, kDispatch,
-                                 background.OutVoid())) ||
-      background.Empty() ||
-      FAILED(background->QueryInterface(kShellFolderViewDual,
-                                        folder_view.OutVoid())) ||
-      folder_view.Empty() ||
-      FAILED(folder_view->get_Application(application.Out())) ||
-      application.Empty() ||
-      FAILED(application->QueryInterface(kShellDispatch2, shell.OutVoid())) ||
-      shell.Empty()) {
-    return false;
-  }
+  // The local server only: asking for any context makes some shells look
+  // for an in-process one first. FindWindowSW's S_FALSE: there is no
+  // desktop window of a shell.
+  const bool found =
+      SUCCEEDED(CoCreateInstance(kShellWindowsClass, nullptr,
+                                 CLSCTX_LOCAL_SERVER, kShellWindows,
+                                 reinterpret_cast<void**>(&shell_windows))) &&
+      shell_windows != nullptr &&
+      shell_windows->FindWindowSW(&location, &root, SWC_DESKTOP, &window,
+                                  SWFO_NEEDDISPATCH, &desktop) == S_OK &&
+      desktop != nullptr &&
+      SUCCEEDED(desktop->QueryInterface(kServiceProvider,
+                                        reinterpret_cast<void**>(&services))) &&
+      services != nullptr &&
+      SUCCEEDED(services->QueryService(kTopLevelBrowserService, kShellBrowser,
+                                       reinterpret_cast<void**>(&browser))) &&
+      browser != nullptr && SUCCEEDED(browser->QueryActiveShellView(&view)) &&
+      view != nullptr &&
+      SUCCEEDED(view->GetItemObject(SVGIO_BACKGROUND, kDispatch,
+                                    reinterpret_cast<void**>(&background))) &&
+      background != nullptr &&
+      SUCCEEDED(background->QueryInterface(
+          kShellFolderViewDual, reinterpret_cast<void**>(&folder_view))) &&
+      folder_view != nullptr &&
+      SUCCEEDED(folder_view->get_Application(&application)) &&
+      application != nullptr &&
+      SUCCEEDED(application->QueryInterface(
+          kShellDispatch2, reinterpret_cast<void**>(&shell))) &&
+      shell != nullptr;
 
-  const BSTR file_text = SysAllocString(file);
-  const TextVariant parameters(L"");
-  const TextVariant folder(directory);
-  const TextVariant verb(L"open");
-  if (file_text == nullptr || parameters.Empty() || folder.Empty() ||
-      verb.Empty()) {
+  bool started = false;
+  if (found) {
+    BSTR file_text = SysAllocString(file);
+    VARIANT parameters = Text(L"");
+    VARIANT folder = Text(directory);
+    VARIANT verb = Text(L"open");
+    started = file_text != nullptr && V_BSTR(&parameters) != nullptr &&
+              V_BSTR(&folder) != nullptr && V_BSTR(&verb) != nullptr &&
+              SUCCEEDED(shell->ShellExecute(file_text, parameters, folder, verb,
+                                            Number(SW_SHOW)));
     SysFreeString(file_text);
-    return false;
+    VariantClear(&parameters);
+    VariantClear(&folder);
+    VariantClear(&verb);
   }
-  const HRESULT started =
-      shell->ShellExecute(file_text, parameters.value(), folder.value(),
-                          verb.value(), Number(SW_SHOW));
-  SysFreeString(file_text);
-  return SUCCEEDED(started);
+  IUnknown* const taken[] = {shell,      application, folder_view,
+                             background, view,        browser,
+                             services,   desktop,     shell_windows};
+  for (IUnknown* interface_taken : taken) Release(interface_taken);
+  return started;
 }
 
 }  // namespace
@@ -185,19 +168,6 @@ bool OpenFromDesktopShell(const char* file, const char* directory) {
   const bool started = StartThroughDesktop(wide_file, wide_directory);
   CoUninitialize();
   return started;
-}
-
-bool ProcessIsElevated() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    return false;
-  }
-  TOKEN_ELEVATION elevation = {};
-  DWORD size = 0;
-  const BOOL known = GetTokenInformation(token, TokenElevation, &elevation,
-                                         sizeof elevation, &size);
-  CloseHandle(token);
-  return known && elevation.TokenIsElevated != 0;
 }
 
 }  // namespace tavelon::platform

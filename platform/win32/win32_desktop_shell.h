@@ -12,8 +12,4 @@ namespace tavelon::platform {
 // shell answers or any step fails.
 bool OpenFromDesktopShell(const char* file, const char* directory);
 
-// True when the process's token is elevated; false where Windows cannot tell
-// (before Vista).
-bool ProcessIsElevated();
-
 }  // namespace tavelon::platform

@@ -58,49 +58,39 @@ bool FindDataFolder(Files& files, const char* folder,
   return patch::MakeDictionaryPath(data_folder, patch::kLanguageCodes[0], path);
 }
 
-// The data folder as the updater holds it open, to keep only its own files.
-struct OpenFolder {
-  bool opened;
-  FileHandle handle;
+// The updater's loop over the languages, with a dry run of each file in
+// place of its patch: each language is listed with what the updater would
+// make of it.
+class Collector final : public patch::DictionaryVisitor {
+ public:
+  Collector(Files& files, std::vector<LanguageCheck>* languages)
+      : files_(files), languages_(languages) {}
+
+  patch::FileReport Patch(FileHandle file,
+                          const patch::PatchDescription& description) override {
+    dry_run_ = DryRunDictionary(files_, file, description);
+    return dry_run_.report;
+  }
+
+  void Took(const char* code, const char* path,
+            patch::DictionaryOutcome outcome) override {
+    const bool patched = outcome != patch::DictionaryOutcome::kNotPresent &&
+                         outcome != patch::DictionaryOutcome::kRefused;
+    languages_->push_back(
+        {code, path, true, outcome, patched ? dry_run_ : DryRun{}});
+  }
+
+ private:
+  Files& files_;
+  std::vector<LanguageCheck>* languages_;
+  DryRun dry_run_;
 };
-
-LanguageCheck CheckLanguage(Files& files, const char* data_folder,
-                            const OpenFolder& folder, const char* code,
-                            const patch::PatchDescription& description) {
-  LanguageCheck check{code, "", LanguageOutcome::kNotPresent, {}};
-  patch::DictionaryFile dictionary;
-  patch::OpenDictionaryFile(files, data_folder, code, &dictionary);
-  patch::KeepOnlyOwnFile(files, folder.opened, folder.handle,
-                         std::strlen(data_folder), &dictionary);
-  check.path = dictionary.path;
-  if (dictionary.status == OpenStatus::kNotFound) return check;
-  if (dictionary.status == OpenStatus::kFailed) {
-    check.outcome = LanguageOutcome::kUnwritable;
-    return check;
-  }
-
-  check.dry_run = DryRunDictionary(files, dictionary.file, description);
-  files.Close(dictionary.file);
-  switch (check.dry_run.report.outcome) {
-    case patch::FileOutcome::kAlreadyPatched:
-      check.outcome = LanguageOutcome::kAlreadyPatched;
-      break;
-    case patch::FileOutcome::kAllApplied:
-      check.outcome = LanguageOutcome::kAllApplied;
-      break;
-    case patch::FileOutcome::kOutOfBounds:
-    case patch::FileOutcome::kAccessFailed:
-      check.outcome = LanguageOutcome::kStopped;
-      break;
-  }
-  return check;
-}
 
 }  // namespace
 
 bool IsProblem(const LanguageCheck& language) {
-  return language.outcome == LanguageOutcome::kUnwritable ||
-         language.outcome == LanguageOutcome::kStopped ||
+  return language.outcome == patch::DictionaryOutcome::kRefused ||
+         language.outcome == patch::DictionaryOutcome::kStopped ||
          language.dry_run.healing.verdict != Healing::Verdict::kHeals;
 }
 
@@ -122,39 +112,23 @@ FolderCheck CheckFolder(Files& files, const char* description_path,
   check.data_folder = data_folder;
   if (!check.data_folder_usable) return check;
 
-  OpenFolder open_folder{false, 0};
-  if (description->count > 0) {
-    open_folder.opened = files.OpenFolder(data_folder, &open_folder.handle) ==
-                         OpenStatus::kOpened;
-  }
-  int found = 0;
-  int unwritable = 0;
-  for (const char* code : patch::kLanguageCodes) {
-    if (!patch::HasDictionaryFile(code)) continue;
-    if (description->count == 0) {
-      // Without records the updater opens no dictionary file.
-      LanguageCheck language{code, "", LanguageOutcome::kNotOpened, {}};
+  if (description->count == 0) {
+    // Without records the updater opens no dictionary file.
+    for (const char* code : patch::kLanguageCodes) {
+      if (!patch::HasDictionaryFile(code)) continue;
       char path[patch::kPathBufferSize];
-      if (patch::MakeDictionaryPath(data_folder, code, path)) {
-        language.path = path;
-      }
-      check.languages.push_back(language);
-      continue;
+      check.languages.push_back(
+          {code,
+           patch::MakeDictionaryPath(data_folder, code, path) ? path : "",
+           false,
+           patch::DictionaryOutcome::kNotPresent,
+           {}});
     }
-    check.languages.push_back(
-        CheckLanguage(files, data_folder, open_folder, code, *description));
-    const LanguageOutcome outcome = check.languages.back().outcome;
-    if (outcome == LanguageOutcome::kAllApplied ||
-        outcome == LanguageOutcome::kStopped) {
-      check.updater_result = patch::kSomeDictionaryPatched;
-    }
-    if (outcome != LanguageOutcome::kNotPresent) ++found;
-    if (outcome == LanguageOutcome::kUnwritable) ++unwritable;
+    return check;
   }
-  if (open_folder.opened) files.Close(open_folder.handle);
-  if (found > 0 && unwritable == found) {
-    check.updater_result = patch::kEveryDictionaryRefused;
-  }
+  Collector collector(files, &check.languages);
+  check.updater_result =
+      patch::PatchEachDictionary(files, data_folder, *description, collector);
   return check;
 }
 

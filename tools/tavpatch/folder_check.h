@@ -14,21 +14,15 @@
 
 namespace tavelon::tavpatch {
 
-enum class LanguageOutcome {
-  kNotOpened,       // the description has no records: no file is opened
-  kNotPresent,      // no dictionary file for the language
-  kUnwritable,      // the file exists but cannot be opened for writing
-  kAlreadyPatched,  // the check record's value is in place: nothing written
-  kAllApplied,      // every record would be written
-  kStopped,         // the application would stop at report.record
-};
-
 struct LanguageCheck {
   std::string code;
   // As the updater forms it: the file opened, or the one it would name in
   // its warning, or the first one it tries.
   std::string path;
-  LanguageOutcome outcome;
+  // What the updater would make of the file; with a description without
+  // records no file is opened, and `opened` is false.
+  bool opened;
+  patch::DictionaryOutcome outcome;
   // For kAlreadyPatched, kAllApplied and kStopped: the report, the bytes
   // the updater would write in order, and whether an update of the file cut
   // short would heal.

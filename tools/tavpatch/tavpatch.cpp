@@ -209,18 +209,17 @@ const char* StepName(patch::FileStep step) {
 }
 
 std::string OutcomeText(const LanguageCheck& language) {
+  if (!language.opened) return "not-opened";
   switch (language.outcome) {
-    case LanguageOutcome::kNotOpened:
-      return "not-opened";
-    case LanguageOutcome::kNotPresent:
+    case patch::DictionaryOutcome::kNotPresent:
       return "not-present";
-    case LanguageOutcome::kUnwritable:
+    case patch::DictionaryOutcome::kRefused:
       return "unwritable";
-    case LanguageOutcome::kAlreadyPatched:
+    case patch::DictionaryOutcome::kAlreadyPatched:
       return "already-patched";
-    case LanguageOutcome::kAllApplied:
+    case patch::DictionaryOutcome::kAllApplied:
       return "applied";
-    case LanguageOutcome::kStopped:
+    case patch::DictionaryOutcome::kStopped:
       break;
   }
   const patch::FileReport& report = language.dry_run.report;
@@ -305,8 +304,8 @@ int Check(const Arguments& arguments, std::ostream& out,
   for (const LanguageCheck& language : check.languages) {
     out << language.code << ' ' << OutcomeText(language) << ' '
         << DisplayPath(language.path) << '\n';
-    if (language.outcome == LanguageOutcome::kAllApplied ||
-        language.outcome == LanguageOutcome::kStopped) {
+    if (language.outcome == patch::DictionaryOutcome::kAllApplied ||
+        language.outcome == patch::DictionaryOutcome::kStopped) {
       out << language.code << ' ' << HealingText(language.dry_run.healing)
           << '\n';
     }
