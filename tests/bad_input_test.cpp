@@ -84,7 +84,7 @@ TEST(BadInputTest, AnEmptyArgumentStopsBeforeAnything) {
     WholeRun run;
     run.files.Add("info.tmp", DescriptionBytes(kRecords));
     run.process.command_line = command_line;
-    EXPECT_EQ(run.Run(), kExitStopped);
+    EXPECT_EQ(run.Run(), kExitStoppedBeforeChanges);
     EXPECT_EQ(Texts(run), std::vector<std::string>{"Error in argument!"});
     EXPECT_TRUE(run.registry.attempts().empty());
     ExpectNothingTouched(run);
@@ -129,7 +129,7 @@ TEST(BadInputTest, RegistryEntriesThatGiveNoFolderStopTheRun) {
     run.files.Add("info.tmp", DescriptionBytes(kRecords));
     run.files.Add(WholeRun::Dictionary("Eng"), CleanDictionary());
 
-    EXPECT_EQ(run.Run(), kExitStopped);
+    EXPECT_EQ(run.Run(), kExitStoppedBeforeChanges);
     EXPECT_EQ(Texts(run), std::vector<std::string>{kNotFound});
     ExpectNothingTouched(run);
     EXPECT_EQ(*run.files.Find(WholeRun::Dictionary("Eng")), CleanDictionary());
@@ -169,7 +169,7 @@ TEST(BadInputTest, AnUnusableUpdateDescriptionIsReportedAsAFailure) {
     }
     run.files.Add(WholeRun::Dictionary("Ger"), CleanDictionary());
 
-    EXPECT_EQ(run.Run(), kExitUpdateUnreadable);
+    EXPECT_EQ(run.Run(), kExitDictionariesNotUpdated);
     EXPECT_EQ(Texts(run), std::vector<std::string>{kUnreadable});
     EXPECT_EQ(*run.files.Find(WholeRun::Dictionary("Ger")), CleanDictionary());
     EXPECT_EQ(run.files.Calls(platform::MemoryFiles::Operation::kOpen), 1);

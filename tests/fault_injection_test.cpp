@@ -181,7 +181,7 @@ Outcome CleanRun() {
 
 Outcome StoppedRun() {
   Outcome outcome;
-  outcome.exit_code = kExitStopped;
+  outcome.exit_code = kExitStoppedBeforeChanges;
   outcome.last = {kNotFound, kCaption, kWarningFlags};
   outcome.files = FilesBefore();
   outcome.option_written = false;
@@ -394,7 +394,7 @@ Outcome FileFailure(FileOperation operation, int number,
     if (path == kInfo) {
       outcome.warnings.clear();
       outcome.files = FilesBefore();
-      outcome.exit_code = kExitUpdateUnreadable;
+      outcome.exit_code = kExitDictionariesNotUpdated;
       outcome.last = {kUnreadable, kCaption, kUnreadableFlags};
     } else if (path == WholeRun::Product()) {
       outcome.starts.pop_back();  // not there: not handed to the shell
@@ -419,7 +419,7 @@ Outcome FileFailure(FileOperation operation, int number,
       outcome.warnings[Order(Dictionary(code))] = {
           kCannotOpen, Dictionary(code), kWarningFlags};
     }
-    outcome.exit_code = kExitUpdateUnreadable;
+    outcome.exit_code = kExitDictionariesNotUpdated;
     outcome.last = {kDictionariesRefused, kCaption, kUnreadableFlags};
     return outcome;
   }
@@ -437,7 +437,7 @@ Outcome FileFailure(FileOperation operation, int number,
   if (place.path == kInfo) {
     outcome.warnings.clear();
     outcome.files = FilesBefore();
-    outcome.exit_code = kExitUpdateUnreadable;
+    outcome.exit_code = kExitDictionariesNotUpdated;
     outcome.last = {kUnreadable, kCaption, kUnreadableFlags};
     return outcome;
   }

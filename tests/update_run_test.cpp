@@ -128,7 +128,7 @@ TEST_F(UpdateRunTest, RefusesAnEmptyArgumentBeforeDoingAnything) {
     only_copy_.local_mutex = c.another_copy
                                  ? platform::OnlyCopyLock::Taken::kHeldElsewhere
                                  : platform::OnlyCopyLock::Taken::kTaken;
-    EXPECT_EQ(kExitStopped, RunFromUpdateFolder());
+    EXPECT_EQ(kExitStoppedBeforeChanges, RunFromUpdateFolder());
     ASSERT_EQ(1u, boxes_.boxes.size());
     EXPECT_EQ(c.text, boxes_.boxes[0].text);
     EXPECT_EQ("Tavelon Setup", boxes_.boxes[0].caption);
@@ -144,7 +144,7 @@ TEST_F(UpdateRunTest, RefusesAnEmptyArgumentBeforeDoingAnything) {
 TEST_F(UpdateRunTest, StopsWhenTheInstallationIsNotFound) {
   fakes::FakeRegistry empty;
   registry_ = empty;
-  EXPECT_EQ(kExitStopped, RunFromUpdateFolder());
+  EXPECT_EQ(kExitStoppedBeforeChanges, RunFromUpdateFolder());
   ASSERT_EQ(1u, boxes_.boxes.size());
   EXPECT_EQ("Tavelon Setup", boxes_.boxes[0].caption);
   EXPECT_TRUE(windows_.closed.empty());
@@ -306,7 +306,8 @@ TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
 TEST_F(UpdateRunTest, AnUnreadableUpdateDescriptionIsReportedAsAFailure) {
   WriteDictionaryAndInfo();
   const Bytes before = test_support::ReadBytes(dictionary_);
-  EXPECT_EQ(kExitUpdateUnreadable, Run(folder_.path()));  // no info.tmp here
+  EXPECT_EQ(kExitDictionariesNotUpdated,
+            Run(folder_.path()));  // no info.tmp here
 
   ASSERT_EQ(1u, boxes_.boxes.size());
   EXPECT_EQ(
@@ -325,7 +326,7 @@ TEST_F(UpdateRunTest, AnUnreadableUpdateDescriptionIsReportedAsAFailure) {
   std::filesystem::remove(dictionary_);
   std::filesystem::create_directory(dictionary_);
   boxes_.boxes.clear();
-  EXPECT_EQ(kExitUpdateUnreadable, RunFromUpdateFolder());
+  EXPECT_EQ(kExitDictionariesNotUpdated, RunFromUpdateFolder());
   ASSERT_EQ(2u, boxes_.boxes.size());
   EXPECT_EQ(
       "Update failed - Could not write the Tavelon dictionaries\nPlease run "
@@ -632,6 +633,62 @@ TEST_F(UpdateRunTest, UsesTheDesktopUsersSettings) {
   }
 }
 
+// The run's last box and exit code, from what happened: a file not
+// released names itself first (info.tmp before an installer), then an
+// installer that did not start, an unreadable description, every
+// dictionary refused, else the completion message.
+TEST(RunOutcomeTest, OneBoxAndExitCodePerOutcome) {
+  using patch::PatchResult;
+  const InstallerOutcome none;
+  const InstallerOutcome refused{InstallerProblem::kNotReleased,
+                                 "Msttsm22.exe"};
+  const InstallerOutcome not_started{InstallerProblem::kNotStarted,
+                                     "MSpchapi.exe"};
+  constexpr char kNotReleased[] =
+      " is not the file released with this update\nPlease download the "
+      "update again and run it from its own folder";
+  struct {
+    bool bound;
+    PatchResult patched;
+    InstallerOutcome installer;
+    int exit_code;
+    const char* file;
+    std::string text;
+    std::uint32_t flags;
+  } const cases[] = {
+      {false, patch::kSomeDictionaryPatched, none, 0, nullptr,
+       "Update completed successfully!  Press OK to run updated Tavelon.",
+       kCompletedFlags},
+      {false, patch::kNoDictionaryPatched, none, 0, nullptr,
+       "Update completed successfully!  Press OK to run updated Tavelon.",
+       kCompletedFlags},
+      {false, patch::kDescriptionUnreadable, none, 2, nullptr,
+       "Update failed - Could not read the update information file "
+       "info.tmp\nPlease run the update from its own folder and try again",
+       kUnreadableFlags},
+      {false, patch::kEveryDictionaryRefused, none, 2, nullptr,
+       "Update failed - Could not write the Tavelon dictionaries\nPlease run "
+       "the update as an administrator and try again",
+       kUnreadableFlags},
+      {true, patch::kDescriptionUnreadable, refused, 2, "info.tmp",
+       kNotReleased, kUnreadableFlags},
+      {true, patch::kEveryDictionaryRefused, refused, 3, "Msttsm22.exe",
+       kNotReleased, kUnreadableFlags},
+      {true, patch::kSomeDictionaryPatched, not_started, 3, "MSpchapi.exe",
+       " could not be started\nPlease run the update again", kUnreadableFlags},
+  };
+  for (const auto& c : cases) {
+    const RunOutcome outcome = DecideOutcome(c.bound, c.patched, c.installer);
+    EXPECT_EQ(c.exit_code, outcome.exit_code) << c.text;
+    EXPECT_EQ(c.file == nullptr, outcome.file == nullptr) << c.text;
+    if (c.file != nullptr && outcome.file != nullptr) {
+      EXPECT_STREQ(c.file, outcome.file);
+    }
+    EXPECT_EQ(c.text, outcome.text);
+    EXPECT_EQ(c.flags, outcome.flags) << c.text;
+  }
+}
+
 // Elevated, the mark is taken in a private namespace that only
 // administrators can create or open; when any step of that fails, and
 // when not elevated, in the session's namespace. A mark held by another
@@ -694,7 +751,7 @@ TEST_F(UpdateRunTest, NoInstallersWithoutTheProgramsOwnFolder) {
     shell_.starts.clear();
     process_.fail_module_path = fail;
     process_.module_path = long_path;
-    EXPECT_EQ(kExitUpdateUnreadable, Run(folder_.path()));
+    EXPECT_EQ(kExitDictionariesNotUpdated, Run(folder_.path()));
     ASSERT_EQ(1u, shell_.starts.size());
     EXPECT_EQ(install_ + "tavelon.exe", shell_.starts[0].file);
   }

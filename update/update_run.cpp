@@ -93,6 +93,36 @@ void ShowFileFailure(platform::MessageBoxes& boxes, const char* name,
   boxes.Show(text, kCaption, kFailureFlags);
 }
 
+}  // namespace
+
+RunOutcome DecideOutcome(bool bound, patch::PatchResult patched,
+                         const InstallerOutcome& installer) {
+  if (bound && patched == patch::kDescriptionUnreadable) {
+    return {kExitDictionariesNotUpdated, patch::kPatchDescriptionName,
+            kNotReleasedAfter, kFailureFlags};
+  }
+  if (installer.problem != InstallerProblem::kNone) {
+    return {kExitInstallerNotStarted, installer.name,
+            installer.problem == InstallerProblem::kNotReleased
+                ? kNotReleasedAfter
+                : kNotStartedAfter,
+            kFailureFlags};
+  }
+  if (patched == patch::kDescriptionUnreadable) {
+    return {kExitDictionariesNotUpdated, nullptr, kUnreadableMessage,
+            kFailureFlags};
+  }
+  if (patched == patch::kEveryDictionaryRefused) {
+    return {kExitDictionariesNotUpdated, nullptr, kDictionariesRefusedMessage,
+            kFailureFlags};
+  }
+  return {kExitCompleted, nullptr, kCompletedMessage,
+          platform::kMbIconInformation | platform::kMbSetForeground |
+              platform::kMbTopmost};
+}
+
+namespace {
+
 // The update after its argument was accepted, while it is the only copy
 // running.
 int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice,
@@ -113,7 +143,7 @@ int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice,
   char installation_folder[kFolderBufferSize];
   if (!FindInstallationFolder(system.registry, system.boxes,
                               installation_folder, user)) {
-    return kExitStopped;
+    return kExitStoppedBeforeChanges;
   }
   if (!platform::EndsWithBackslash(installation_folder)) {
     // The lookup yields at most 127 characters, so the backslash fits.
@@ -141,31 +171,11 @@ int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice,
   const InstallerOutcome installer =
       RunSpeechInstallers(installer_system, update_folder, male_voice, binding);
 
-  // One box at the end, and the exit code that goes with it: a file that is
-  // not the one released first, then an installer that could not be
-  // started, then dictionaries that could not be written, else the
-  // completion message.
-  const bool info_refused =
-      binding.bound && patched == patch::kDescriptionUnreadable;
-  int exit_code = kExitUpdateUnreadable;
-  if (info_refused) {
-    ShowFileFailure(system.boxes, patch::kPatchDescriptionName,
-                    kNotReleasedAfter);
-  } else if (installer.problem != InstallerProblem::kNone) {
-    ShowFileFailure(system.boxes, installer.name,
-                    installer.problem == InstallerProblem::kNotReleased
-                        ? kNotReleasedAfter
-                        : kNotStartedAfter);
-    exit_code = kExitInstallerRefused;
-  } else if (patched == patch::kDescriptionUnreadable) {
-    system.boxes.Show(kUnreadableMessage, kCaption, kFailureFlags);
-  } else if (patched == patch::kEveryDictionaryRefused) {
-    system.boxes.Show(kDictionariesRefusedMessage, kCaption, kFailureFlags);
+  const RunOutcome outcome = DecideOutcome(binding.bound, patched, installer);
+  if (outcome.file != nullptr) {
+    ShowFileFailure(system.boxes, outcome.file, outcome.text);
   } else {
-    system.boxes.Show(kCompletedMessage, kCaption,
-                      platform::kMbIconInformation |
-                          platform::kMbSetForeground | platform::kMbTopmost);
-    exit_code = kExitCompleted;
+    system.boxes.Show(outcome.text, kCaption, outcome.flags);
   }
 
   char product_path[kFolderBufferSize];
@@ -179,7 +189,7 @@ int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice,
   // The installers unpack into the run's folder: it goes once they have
   // ended, or at the next restart.
   if (elevated) system.run_folder.Remove(kInstallersEndWaitMs);
-  return exit_code;
+  return outcome.exit_code;
 }
 
 }  // namespace
@@ -188,13 +198,13 @@ int RunUpdate(const RunPlatform& system) {
   const char* argument = ArgumentFromCommandLine(system.process.CommandLine());
   if (argument[0] == '\0') {
     system.boxes.Show(kArgumentError, kCaption, platform::kMbIconWarning);
-    return kExitStopped;
+    return kExitStoppedBeforeChanges;
   }
   const bool elevated = system.shell.IsElevated();
   if (!BeginOnlyCopy(system.only_copy, elevated)) {
     system.only_copy.Release();
     system.boxes.Show(kAlreadyRunning, kCaption, platform::kMbIconWarning);
-    return kExitStopped;
+    return kExitStoppedBeforeChanges;
   }
   const int exit_code =
       UpdateAsOnlyCopy(system, ChoosesMaleVoice(argument), elevated);

@@ -2,6 +2,7 @@
 // pass.
 #pragma once
 
+#include "patch/dictionary_patcher.h"
 #include "platform/desktop.h"
 #include "platform/digest.h"
 #include "platform/files.h"
@@ -12,21 +13,23 @@
 #include "platform/run_folder.h"
 #include "update/installation_lookup.h"
 #include "update/release_binding.h"
+#include "update/speech_installers.h"
 
 namespace tavelon::update {
 
 // The process exit codes.
 enum ExitCode : int {
   kExitCompleted = 0,  // ran to the end; the update information was read
-  // Stopped before changing anything, or another copy was running.
-  kExitStopped = 1,
-  // Ran to the end, but no dictionary was written: info.tmp could not be
+  // Stopped before changing anything: a bad argument, no installation
+  // found, or another copy running.
+  kExitStoppedBeforeChanges = 1,
+  // Ran to the end, but no dictionary was updated: info.tmp could not be
   // read or was not the one released with the program, or every dictionary
   // found was refused.
-  kExitUpdateUnreadable = 2,
+  kExitDictionariesNotUpdated = 2,
   // Ran to the end, but an installer of a bound program did not start: it
   // was not the one released, or it could not be copied or started.
-  kExitInstallerRefused = 3,
+  kExitInstallerNotStarted = 3,
 };
 
 inline constexpr char kArgumentError[] = "Error in argument!";
@@ -85,6 +88,22 @@ struct RunPlatform {
 
 // Runs the update and returns the process exit code.
 int RunUpdate(const RunPlatform& system);
+
+// The run's last box and its exit code, decided from what happened: a file
+// that is not the one released first (info.tmp before an installer), then
+// an installer that could not be started, then an update description that
+// could not be read, then dictionaries that could not be written, else the
+// completion message.
+struct RunOutcome {
+  ExitCode exit_code;
+  // The box: "Update failed - " `file` `text` when a file is named, else
+  // `text` alone; caption kCaption.
+  const char* file;
+  const char* text;
+  std::uint32_t flags;
+};
+RunOutcome DecideOutcome(bool bound, patch::PatchResult patched,
+                         const InstallerOutcome& installer);
 
 // A processor-bound pause of 20000 x 20000 empty iterations; the counters are
 // volatile so that the compiler keeps the loop.
