@@ -167,7 +167,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   }
 
   constexpr char kUntouched = '\x5A';
-  char folder[tavelon::update::kFolderBufferSize];
+  char folder[tavelon::platform::kPathBufferSize];
   std::memset(folder, kUntouched, sizeof folder);
   Counter boxes;
   const bool found =

@@ -44,6 +44,7 @@
 #include "fuzz/fuzz_check.h"
 #include "patch/dictionary_patcher.h"
 #include "platform/message_boxes.h"
+#include "tests/support/expected_texts.h"
 #include "tools/tavpatch/dry_run.h"
 #include "update/dictionary_warnings.h"
 
@@ -59,8 +60,8 @@ enum class Operation { kOpen, kLength, kSetPosition, kRead, kWrite };
 constexpr int kOperations = 5;
 
 constexpr char kFolder[] = "C:\\Tavelon\\";
-constexpr char kSeekError[] = "Seek error in this file. Skipping...";
-constexpr char kCannotOpen[] = "Cannot open this file for writing. Skipping...";
+using tavelon::expected::kCannotOpen;
+using tavelon::expected::kSeekError;
 constexpr std::uint32_t kWarning = 0x30;  // MB_OK | MB_ICONWARNING
 
 // The dry run's checks run on every run of at most this many writes.

@@ -7,8 +7,11 @@
 
 #include "patch/patch_description.h"
 #include "platform/files.h"
+#include "platform/path_text.h"
 
 namespace tavelon::patch {
+
+using platform::kPathBufferSize;
 
 enum PatchResult : int {
   kSomeDictionaryPatched = 0,   // at least one file went through the records
@@ -20,9 +23,6 @@ enum PatchResult : int {
                                 // refused: not to be opened for writing, or
                                 // not the data folder's own file
 };
-
-// Paths are held in buffers of this size: at most 255 characters.
-inline constexpr int kPathBufferSize = 256;
 
 // The language codes in the order they are taken up; a code whose third
 // character is '_' has no dictionary file and is never opened.

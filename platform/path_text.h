@@ -6,6 +6,10 @@
 
 namespace tavelon::platform {
 
+// Every narrow path of the program (folder or file) is held in a buffer of
+// this size: at most 255 characters and the terminator.
+inline constexpr int kPathBufferSize = 256;
+
 // Appends text to the zero-terminated path held in a buffer of size bytes.
 // When the result would not fit (with its terminator), the path is left
 // unchanged and false is returned.

@@ -8,10 +8,17 @@
 #include <vector>
 
 #include "tests/support/dictionary_builder.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/whole_run.h"
 
 namespace tavelon::update {
 namespace {
+
+using expected::kCannotOpen;
+using expected::kCompleted;
+using expected::kNotFound;
+using expected::kSeekError;
+using expected::kUnreadable;
 
 using platform::RegistryRoot;
 using test_support::Bytes;
@@ -21,17 +28,6 @@ using test_support::kAppPathsKey;
 using test_support::kRunEntryKey;
 using test_support::Record;
 using test_support::WholeRun;
-
-constexpr char kNotFound[] =
-    "Update failed - Could not locate Tavelon files\n"
-    "Please re-install previous version and try again";
-constexpr char kUnreadable[] =
-    "Update failed - Could not read the update information file info.tmp\n"
-    "Please run the update from its own folder and try again";
-constexpr char kCompleted[] =
-    "Update completed successfully!  Press OK to run updated Tavelon.";
-constexpr char kSeekError[] = "Seek error in this file. Skipping...";
-constexpr char kCannotOpen[] = "Cannot open this file for writing. Skipping...";
 
 // A dictionary of 600 bytes: sections 0 to 2, entry tables at 200 + 40 s,
 // the item of entry e of section s at 400 + 40 s + 5 e.

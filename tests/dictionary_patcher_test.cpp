@@ -13,6 +13,7 @@
 #include "platform/system.h"
 #include "tests/support/box_recorder.h"
 #include "tests/support/dictionary_builder.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/recording_files.h"
 #include "tests/support/temp_folder.h"
 
@@ -23,14 +24,14 @@
 namespace tavelon::patch {
 namespace {
 
+using expected::kWarningFlags;
+
 using fakes::RecordingFiles;
 using test_support::Bytes;
 using test_support::DescriptionBytes;
 using test_support::DictionaryBuilder;
 using test_support::GetUint32;
 using test_support::Record;
-
-constexpr std::uint32_t kWarningFlags = 0x30;  // MB_OK | MB_ICONWARNING
 
 // What the patch should make of a dictionary file, worked out on a copy in
 // memory: the check test follows the check record's chain within the bytes;

@@ -14,10 +14,21 @@
 
 #include "platform/memory_files.h"
 #include "tests/support/dictionary_builder.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/whole_run.h"
 
 namespace tavelon::update {
 namespace {
+
+using expected::kCannotOpen;
+using expected::kCompleted;
+using expected::kCompletedFlags;
+using expected::kDictionariesRefused;
+using expected::kFailureFlags;
+using expected::kNotFound;
+using expected::kSeekError;
+using expected::kUnreadable;
+using expected::kWarningFlags;
 
 using platform::MemoryFiles;
 using platform::RegistryRoot;
@@ -34,23 +45,6 @@ using test_support::WholeRun;
 
 constexpr const char* kInstallation = test_support::kInstallationFolder;
 constexpr char kInfo[] = "info.tmp";
-
-constexpr char kSeekError[] = "Seek error in this file. Skipping...";
-constexpr char kCannotOpen[] = "Cannot open this file for writing. Skipping...";
-constexpr char kNotFound[] =
-    "Update failed - Could not locate Tavelon files\n"
-    "Please re-install previous version and try again";
-constexpr char kCompleted[] =
-    "Update completed successfully!  Press OK to run updated Tavelon.";
-constexpr char kDictionariesRefused[] =
-    "Update failed - Could not write the Tavelon dictionaries\n"
-    "Please run the update as an administrator and try again";
-constexpr char kUnreadable[] =
-    "Update failed - Could not read the update information file info.tmp\n"
-    "Please run the update from its own folder and try again";
-constexpr std::uint32_t kWarningFlags = 0x30;
-constexpr std::uint32_t kCompletedFlags = 0x50040;
-constexpr std::uint32_t kUnreadableFlags = 0x50030;
 
 std::string Dictionary(const char* code) { return WholeRun::Dictionary(code); }
 
@@ -395,7 +389,7 @@ Outcome FileFailure(FileOperation operation, int number,
       outcome.warnings.clear();
       outcome.files = FilesBefore();
       outcome.exit_code = kExitDictionariesNotUpdated;
-      outcome.last = {kUnreadable, kCaption, kUnreadableFlags};
+      outcome.last = {kUnreadable, kCaption, kFailureFlags};
     } else if (path == WholeRun::Product()) {
       outcome.starts.pop_back();  // not there: not handed to the shell
     } else if (path.find(kUpdateFolder) == 0) {
@@ -420,7 +414,7 @@ Outcome FileFailure(FileOperation operation, int number,
           kCannotOpen, Dictionary(code), kWarningFlags};
     }
     outcome.exit_code = kExitDictionariesNotUpdated;
-    outcome.last = {kDictionariesRefused, kCaption, kUnreadableFlags};
+    outcome.last = {kDictionariesRefused, kCaption, kFailureFlags};
     return outcome;
   }
   if (operation == FileOperation::kIsOwnFile) {
@@ -438,7 +432,7 @@ Outcome FileFailure(FileOperation operation, int number,
     outcome.warnings.clear();
     outcome.files = FilesBefore();
     outcome.exit_code = kExitDictionariesNotUpdated;
-    outcome.last = {kUnreadable, kCaption, kUnreadableFlags};
+    outcome.last = {kUnreadable, kCaption, kFailureFlags};
     return outcome;
   }
   if (place.path.find(kUpdateFolder) == 0) {

@@ -12,6 +12,7 @@
 
 #if defined(_WIN32)
 #include "platform/system.h"
+#include "tests/support/expected_texts.h"
 #endif
 
 namespace tavelon::update {
@@ -27,10 +28,6 @@ constexpr char kRunValue[] = "Tavelon Translator";
 constexpr char kAppPathsKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\tavelon.exe";
 constexpr char kAppPathsValue[] = "Path";
-
-constexpr char kFailureText[] =
-    "Update failed - Could not locate Tavelon files\n"
-    "Please re-install previous version and try again";
 
 // What the destination holds before the lookup.
 constexpr char kUntouched = '\x5A';
@@ -202,7 +199,7 @@ void StoreCase(Backend& store, const LookupCase& c) {
 // Runs the lookup and checks its result, the destination and the boxes.
 void CheckLookup(platform::Registry& registry, const LookupCase& c) {
   BoxRecorder boxes;
-  char folder[kFolderBufferSize];
+  char folder[platform::kPathBufferSize];
   std::memset(folder, kUntouched, sizeof folder);
 
   const bool found = FindInstallationFolder(registry, boxes, folder);
@@ -217,7 +214,7 @@ void CheckLookup(platform::Registry& registry, const LookupCase& c) {
     }
   } else {
     ASSERT_EQ(boxes.boxes.size(), 1u);
-    EXPECT_EQ(boxes.boxes[0].text, kFailureText);
+    EXPECT_EQ(boxes.boxes[0].text, expected::kNotFound);
     EXPECT_EQ(boxes.boxes[0].caption, "Tavelon Setup");
     EXPECT_EQ(boxes.boxes[0].flags, 0x30u);
     for (std::size_t i = 0; i < sizeof folder; ++i) {

@@ -19,6 +19,7 @@
 #include "platform/system.h"
 #include "tests/support/box_recorder.h"
 #include "tests/support/dictionary_builder.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/recording_files.h"
 #include "tests/support/temp_folder.h"
 #include "tools/tavpatch/folder_check.h"
@@ -394,10 +395,10 @@ class TavpatchCheckTest : public TavpatchTest {
     for (const LanguageCheck& language : check.languages) {
       SCOPED_TRACE(language.code);
       if (language.outcome == patch::DictionaryOutcome::kStopped) {
-        predicted.push_back({update::kSeekErrorText, language.path, 0x30});
+        predicted.push_back({expected::kSeekError, language.path, 0x30});
       }
       if (language.outcome == patch::DictionaryOutcome::kRefused) {
-        predicted.push_back({update::kCannotOpenText, language.path, 0x30});
+        predicted.push_back({expected::kCannotOpen, language.path, 0x30});
       }
     }
     for (const auto& [path, bytes] : expected) {

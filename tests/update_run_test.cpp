@@ -8,6 +8,7 @@
 #include "platform/system.h"
 #include "tests/support/box_recorder.h"
 #include "tests/support/dictionary_builder.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/fake_desktop.h"
 #include "tests/support/fake_registry.h"
 #include "tests/support/recording_files.h"
@@ -17,14 +18,15 @@
 namespace tavelon::update {
 namespace {
 
+using expected::kCompletedFlags;
+using expected::kFailureFlags;
+
 using platform::RegistryRoot;
 using test_support::Bytes;
 using test_support::DictionaryBuilder;
 
 constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr char kOptionsKey[] = "Software\\Tavelon\\Tavelon Translator\\Options";
-constexpr std::uint32_t kCompletedFlags = 0x50040;
-constexpr std::uint32_t kUnreadableFlags = 0x50030;
 
 // The processor-bound pause, counted and noted in the journal instead; it
 // takes pause_ms of the stand-in clock.
@@ -315,7 +317,7 @@ TEST_F(UpdateRunTest, AnUnreadableUpdateDescriptionIsReportedAsAFailure) {
       "info.tmp\nPlease run the update from its own folder and try again",
       boxes_.boxes[0].text);
   EXPECT_EQ("Tavelon Setup", boxes_.boxes[0].caption);
-  EXPECT_EQ(kUnreadableFlags, boxes_.boxes[0].flags);
+  EXPECT_EQ(kFailureFlags, boxes_.boxes[0].flags);
   EXPECT_EQ(before, test_support::ReadBytes(dictionary_));
   EXPECT_EQ(1u, OptionValue());
   ASSERT_EQ(3u, shell_.starts.size());
@@ -332,7 +334,7 @@ TEST_F(UpdateRunTest, AnUnreadableUpdateDescriptionIsReportedAsAFailure) {
       "Update failed - Could not write the Tavelon dictionaries\nPlease run "
       "the update as an administrator and try again",
       boxes_.boxes[1].text);
-  EXPECT_EQ(kUnreadableFlags, boxes_.boxes[1].flags);
+  EXPECT_EQ(kFailureFlags, boxes_.boxes[1].flags);
   EXPECT_EQ(install_ + "tavelon.exe", shell_.starts.back().file);
 }
 
@@ -533,7 +535,7 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
         EXPECT_EQ(std::string("Update failed - ") + c.refused + c.why,
                   last.text);
         EXPECT_EQ("Tavelon Setup", last.caption);
-        EXPECT_EQ(kUnreadableFlags, last.flags);
+        EXPECT_EQ(kFailureFlags, last.flags);
       }
       std::vector<std::string> started;
       for (const auto& start : elevated ? run_folder_.starts : shell_.starts) {
@@ -665,17 +667,17 @@ TEST(RunOutcomeTest, OneBoxAndExitCodePerOutcome) {
       {false, patch::kDescriptionUnreadable, none, 2, nullptr,
        "Update failed - Could not read the update information file "
        "info.tmp\nPlease run the update from its own folder and try again",
-       kUnreadableFlags},
+       kFailureFlags},
       {false, patch::kEveryDictionaryRefused, none, 2, nullptr,
        "Update failed - Could not write the Tavelon dictionaries\nPlease run "
        "the update as an administrator and try again",
-       kUnreadableFlags},
+       kFailureFlags},
       {true, patch::kDescriptionUnreadable, refused, 2, "info.tmp",
-       kNotReleased, kUnreadableFlags},
+       kNotReleased, kFailureFlags},
       {true, patch::kEveryDictionaryRefused, refused, 3, "Msttsm22.exe",
-       kNotReleased, kUnreadableFlags},
+       kNotReleased, kFailureFlags},
       {true, patch::kSomeDictionaryPatched, not_started, 3, "MSpchapi.exe",
-       " could not be started\nPlease run the update again", kUnreadableFlags},
+       " could not be started\nPlease run the update again", kFailureFlags},
   };
   for (const auto& c : cases) {
     const RunOutcome outcome = DecideOutcome(c.bound, c.patched, c.installer);

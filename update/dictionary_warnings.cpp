@@ -1,5 +1,7 @@
 #include "update/dictionary_warnings.h"
 
+#include "update/messages.h"
+
 namespace tavelon::update {
 namespace {
 

@@ -9,16 +9,8 @@
 
 namespace tavelon::update {
 
-// The warning for a file whose application stopped (a record leads outside
-// it, or a read or write failed): the records before stay written.
-inline constexpr char kSeekErrorText[] = "Seek error in this file. Skipping...";
-// The warning for a file that exists but cannot be opened for writing, or
-// is not the data folder's own: it is not written.
-inline constexpr char kCannotOpenText[] =
-    "Cannot open this file for writing. Skipping...";
-
-// patch::PatchDictionaries with those warnings, each an OK box with the
-// warning icon.
+// patch::PatchDictionaries with the per-dictionary warnings of messages.h,
+// each an OK box with the warning icon.
 patch::PatchResult PatchDictionariesWithWarnings(
     platform::Files& files, platform::MessageBoxes& boxes,
     const char* installation_folder,

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/text.h"
+#include "update/messages.h"
 
 namespace tavelon::update {
 namespace {
@@ -20,10 +21,6 @@ constexpr char kRunValue[] = "Tavelon Translator";
 constexpr char kAppPathsKey[] =
     "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\tavelon.exe";
 constexpr char kAppPathsValue[] = "Path";
-
-constexpr char kNotFoundText[] =
-    "Update failed - Could not locate Tavelon files\n"
-    "Please re-install previous version and try again";
 
 // Registry data is read into one fixed buffer; a usable text, its
 // terminating zero included, fits in it.
@@ -71,7 +68,7 @@ const char* FolderFromRunEntry(char* command) {
 const char* ReadRunEntry(platform::Registry& registry,
                          const platform::UserSettings& user,
                          char (&text)[kValueBufferSize]) {
-  char path[kFolderBufferSize];
+  char path[platform::kPathBufferSize];
   RegistryKey key = 0;
   if (!platform::UserKeyPath(user, kRunKey, path, sizeof path) ||
       !registry.OpenForQuery(user.root, path, &key)) {

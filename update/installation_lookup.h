@@ -7,16 +7,10 @@
 
 namespace tavelon::update {
 
-inline constexpr int kFolderBufferSize = 256;
-
-// The caption of every box the update shows, except the per-dictionary
-// warnings (captioned with the dictionary's path).
-inline constexpr char kCaption[] = "Tavelon Setup";
-
 // On success copies the folder (without a trailing backslash added) into
-// folder, a buffer of kFolderBufferSize bytes, and returns true. Otherwise
-// shows the failure message, leaves folder unchanged and returns false.
-// The Run entry is read from `user`'s settings.
+// folder, a buffer of platform::kPathBufferSize bytes, and returns true.
+// Otherwise shows the failure message, leaves folder unchanged and returns
+// false. The Run entry is read from `user`'s settings.
 bool FindInstallationFolder(platform::Registry& registry,
                             platform::MessageBoxes& boxes, char* folder,
                             const platform::UserSettings& user = {});

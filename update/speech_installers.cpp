@@ -17,7 +17,7 @@ constexpr std::uint32_t kPollIntervalMs = 1000;
 
 // update_folder + name; false when that exceeds 255 characters.
 bool MakeInstallerPath(const char* update_folder, const char* name,
-                       char (&path)[kFolderBufferSize]) {
+                       char (&path)[platform::kPathBufferSize]) {
   return platform::CopyToPath(path, sizeof path, update_folder) &&
          platform::AppendToPath(path, sizeof path, name);
 }
@@ -67,7 +67,7 @@ Verdict Prepare(const InstallerPlatform& system, const char* update_folder,
                 bool bound, Installer& installer) {
   if (!bound && system.copies == nullptr) return Verdict::kStartable;
   if (bound && installer.digest == nullptr) return Verdict::kNotShipped;
-  char path[kFolderBufferSize];
+  char path[platform::kPathBufferSize];
   platform::FileHandle file = 0;
   if (bound) {
     if (!MakeInstallerPath(update_folder, installer.name, path) ||
@@ -139,7 +139,7 @@ bool Start(const InstallerPlatform& system, const char* update_folder,
   if (installer.verdict != Verdict::kStartable) return false;
   if (system.copies != nullptr) return system.copies->Start(installer.name);
   // A path that does not fit 255 characters counts as a start that failed.
-  char path[kFolderBufferSize];
+  char path[platform::kPathBufferSize];
   return MakeInstallerPath(update_folder, installer.name, path) &&
          system.shell.Open(path, update_folder) > kShellStartedAbove;
 }

@@ -20,7 +20,7 @@ void ProcessorBoundPause() {
 }
 
 void FindUpdateFolder(platform::Process& process, char* folder) {
-  constexpr std::uint32_t kSize = kFolderBufferSize;
+  constexpr std::uint32_t kSize = platform::kPathBufferSize;
   const std::uint32_t length = process.ModuleFileName(folder, kSize);
   if (length == 0 || length >= kSize) {
     // Failed or truncated: a partial folder would start the wrong programs.
@@ -85,9 +85,9 @@ constexpr std::uint32_t kFailureFlags =
 // "... could not be started", and what to do about it.
 void ShowFileFailure(platform::MessageBoxes& boxes, const char* name,
                      const char* what) {
-  char text[sizeof kNotReleasedBefore + kFolderBufferSize +
+  char text[sizeof kFileFailedBefore + platform::kPathBufferSize +
             sizeof kNotReleasedAfter];
-  platform::CopyToPath(text, sizeof text, kNotReleasedBefore);
+  platform::CopyToPath(text, sizeof text, kFileFailedBefore);
   platform::AppendToPath(text, sizeof text, name);
   platform::AppendToPath(text, sizeof text, what);
   boxes.Show(text, kCaption, kFailureFlags);
@@ -127,7 +127,7 @@ namespace {
 // running.
 int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice,
                      bool elevated) {
-  char update_folder[kFolderBufferSize];
+  char update_folder[platform::kPathBufferSize];
   FindUpdateFolder(system.process, update_folder);
 
   // An update elevated with another account's password runs as that
@@ -140,7 +140,7 @@ int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice,
     user = {platform::RegistryRoot::kUsers, desktop_sid};
   }
 
-  char installation_folder[kFolderBufferSize];
+  char installation_folder[platform::kPathBufferSize];
   if (!FindInstallationFolder(system.registry, system.boxes,
                               installation_folder, user)) {
     return kExitStoppedBeforeChanges;
@@ -178,7 +178,7 @@ int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice,
     system.boxes.Show(outcome.text, kCaption, outcome.flags);
   }
 
-  char product_path[kFolderBufferSize];
+  char product_path[platform::kPathBufferSize];
   if (platform::CopyToPath(product_path, sizeof product_path,
                            installation_folder) &&
       platform::AppendToPath(product_path, sizeof product_path,

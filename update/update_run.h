@@ -12,6 +12,7 @@
 #include "platform/registry.h"
 #include "platform/run_folder.h"
 #include "update/installation_lookup.h"
+#include "update/messages.h"
 #include "update/release_binding.h"
 #include "update/speech_installers.h"
 
@@ -32,26 +33,6 @@ enum ExitCode : int {
   kExitInstallerNotStarted = 3,
 };
 
-inline constexpr char kArgumentError[] = "Error in argument!";
-inline constexpr char kAlreadyRunning[] = "The update is already running.";
-inline constexpr char kCompletedMessage[] =
-    "Update completed successfully!  Press OK to run updated Tavelon.";
-inline constexpr char kUnreadableMessage[] =
-    "Update failed - Could not read the update information file info.tmp\n"
-    "Please run the update from its own folder and try again";
-inline constexpr char kDictionariesRefusedMessage[] =
-    "Update failed - Could not write the Tavelon dictionaries\n"
-    "Please run the update as an administrator and try again";
-// Shown with the name of the first file refused by a bound program.
-inline constexpr char kNotReleasedBefore[] = "Update failed - ";
-inline constexpr char kNotReleasedAfter[] =
-    " is not the file released with this update\n"
-    "Please download the update again and run it from its own folder";
-// Shown with the name of the first released installer that could not be
-// started.
-inline constexpr char kNotStartedAfter[] =
-    " could not be started\n"
-    "Please run the update again";
 inline constexpr char kProductWindowClass[] = "Tavelon";
 inline constexpr char kProductWindowTitle[] = "Tavelon";
 inline constexpr char kProductProgram[] = "tavelon.exe";

@@ -4,6 +4,8 @@
 // apartment-threaded for the call only.
 #include "platform/win32/win32_desktop_shell.h"
 
+#include "platform/path_text.h"
+
 #include <windows.h>
 // The COM interfaces need the definitions of windows.h.
 #include <exdisp.h>
@@ -14,8 +16,6 @@
 
 namespace tavelon::platform {
 namespace {
-
-constexpr int kPathBufferSize = 256;
 
 // The identifiers of the classes and interfaces used, defined here rather
 // than taken from the uuid library, so that the program links against the
