@@ -7,12 +7,12 @@
 #include <vector>
 
 #include "tests/support/box_recorder.h"
+#include "tests/support/expected_texts.h"
 #include "tests/support/fake_registry.h"
 #include "tests/support/scratch_registry.h"
 
 #if defined(_WIN32)
 #include "platform/system.h"
-#include "tests/support/expected_texts.h"
 #endif
 
 namespace tavelon::update {
