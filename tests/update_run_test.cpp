@@ -425,11 +425,8 @@ TEST_F(UpdateRunTest, RestartsTheProductFromTheDesktopWhenElevated) {
 // copies made before the first start; a released installer that cannot be
 // copied or started is named too (exit 3), and the folder goes at the end.
 TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
-  static constexpr char kNotReleased[] =
-      " is not the file released with this update\nPlease download the "
-      "update again and run it from its own folder";
-  static constexpr char kNotStarted[] =
-      " could not be started\nPlease run the update again";
+  using expected::kNotReleased;
+  using expected::kNotStarted;
   struct {
     const char* what;
     std::vector<std::string> changed;
@@ -445,6 +442,7 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
     bool folder_fails = false;
     const char* copy_fails = "";
     const char* start_fails = "";
+    bool ships_speech_interface = true;
   } const cases[] = {
       // clang-format off
       {"the released files", {}, "", true, true, 0, nullptr, 2, true},
@@ -465,6 +463,9 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
        0, true},
       {"info.tmp not shipped", {"info.tmp"}, "", false, true, 0, nullptr, 2,
        false},
+      {"no speech installer shipped, another voice", {"Msttsm22.exe"}, "",
+       true, true, 3, "Msttsm22.exe", 0, true, false, kNotReleased, false, "",
+       "", false},
       {"no run folder", {}, "", true, true, 3, "MSpchapi.exe", 0, true, false,
        kNotStarted, true},
       {"voice copy fails", {}, "", true, true, 3, "Msttsm22.exe", 1, true,
@@ -510,7 +511,8 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
         std::filesystem::remove(folder_.path() / "upd" / c.removed);
       }
       binding_ = {true, c.ships_info ? &digests[0] : nullptr,
-                  c.ships_installers ? &digests[1] : nullptr,
+                  c.ships_installers && c.ships_speech_interface ? &digests[1]
+                                                                 : nullptr,
                   c.ships_installers ? &digests[2] : nullptr,
                   c.ships_installers ? &digests[3] : nullptr};
       boxes_.boxes.clear();

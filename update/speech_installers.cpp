@@ -187,7 +187,12 @@ InstallerOutcome RunSpeechInstallers(const InstallerPlatform& system,
   Installer& speech = installers[0];
   Installer& voice = installers[1];
   if (!Start(system, update_folder, speech)) {
-    return NotStarted(bound, speech);
+    // A release without the speech interface installer still names a voice
+    // installer that is not the one it shipped.
+    return speech.verdict == Verdict::kNotShipped &&
+                   voice.verdict == Verdict::kRefused
+               ? NotStarted(bound, voice)
+               : NotStarted(bound, speech);
   }
   speech.held.Close();
   system.sleeper.Sleep(kHeadStartMs);
