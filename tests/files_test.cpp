@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/memory_files.h"
 #include "platform/system.h"
 #include "tests/support/temp_folder.h"
 
@@ -42,32 +43,82 @@ bool Resize(const std::string& path, std::int64_t length) {
 #endif
 }
 
-class FilesTest : public ::testing::Test {
- protected:
-  std::string Write(const std::string& name, const Bytes& bytes) {
-    test_support::WriteBytes(folder_.path() / name, bytes);
-    return folder_.PathOf(name);
+// The file operations' contract, shown on the system's files (POSIX, or
+// Win32 when built for Windows) and on the files held in memory, which the
+// dry runs and the fault-injection tests stand on: the two must agree.
+// Each backend names a file in a folder, puts bytes in it, makes a file
+// that exists but cannot be opened, and reads a file back.
+struct SystemBackend {
+  test_support::TempFolder folder;
+  Files& files = SystemFiles();
+  std::string Path(const std::string& name) const {
+    return folder.PathOf(name);
   }
-
-  test_support::TempFolder folder_;
-  Files& files_ = SystemFiles();
+  std::string Put(const std::string& name, const Bytes& bytes) {
+    test_support::WriteBytes(folder.path() / name, bytes);
+    return Path(name);
+  }
+  // A folder where a file is expected cannot be opened as one.
+  std::string Unopenable(const std::string& name) {
+    std::filesystem::create_directory(folder.path() / name);
+    return Path(name);
+  }
+  Bytes Content(const std::string& path) const {
+    return test_support::ReadBytes(path);
+  }
 };
 
-TEST_F(FilesTest, OpenTellsMissingFilesFromOtherFailures) {
-  const std::string file = Write("file.dic", {1, 2, 3});
-  std::filesystem::create_directory(folder_.path() / "folder.dic");
+struct MemoryBackend {
+  MemoryFiles files;
+  static std::string Path(const std::string& name) { return "C:\\T\\" + name; }
+  std::string Put(const std::string& name, const Bytes& bytes) {
+    files.Add(Path(name), bytes);
+    return Path(name);
+  }
+  std::string Unopenable(const std::string& name) {
+    files.AddLocked(Path(name));
+    return Path(name);
+  }
+  Bytes Content(const std::string& path) const {
+    const Bytes* bytes = files.Find(path);
+    return bytes != nullptr ? *bytes : Bytes{};
+  }
+};
+
+template <typename Backend>
+class FilesContract : public ::testing::Test {
+ protected:
+  FileHandle Open(const std::string& path, FileAccess access) {
+    FileHandle file = 0;
+    EXPECT_EQ(backend_.files.OpenExisting(path.c_str(), access, &file),
+              OpenStatus::kOpened)
+        << path;
+    return file;
+  }
+  Backend backend_;
+};
+
+using Backends = ::testing::Types<SystemBackend, MemoryBackend>;
+TYPED_TEST_SUITE(FilesContract, Backends);
+
+// A missing file or folder, or a name no file can have (a folder taken
+// from the registry with its quotation marks), is not found; a file that
+// exists but cannot be opened fails; names are found whatever their letter
+// case, as on Windows. Nothing is ever created.
+TYPED_TEST(FilesContract, OpenTellsMissingFilesFromOtherFailures) {
+  auto& backend = this->backend_;
+  const std::string file = backend.Put("file.dic", {1, 2, 3});
   struct Case {
     std::string path;
     OpenStatus status;
   };
   const std::vector<Case> cases = {
-      {folder_.PathOf("missing.dic"), OpenStatus::kNotFound},
-      {folder_.PathOf("missing") + "\\file.dic", OpenStatus::kNotFound},
-      // A folder taken from the registry with its quotation marks: no file
-      // can have that name, so it is as missing, not as unwritable.
-      {"\"" + folder_.PathOf("data") + "\"\\file.dic", OpenStatus::kNotFound},
-      {folder_.PathOf("folder.dic"), OpenStatus::kFailed},
+      {backend.Path("missing.dic"), OpenStatus::kNotFound},
+      {backend.Path("missing") + "\\file.dic", OpenStatus::kNotFound},
+      {"\"" + backend.Path("data") + "\"\\file.dic", OpenStatus::kNotFound},
+      {backend.Unopenable("folder.dic"), OpenStatus::kFailed},
       {file, OpenStatus::kOpened},
+      {backend.Path("FILE.DIC"), OpenStatus::kOpened},
   };
   for (const Case& c : cases) {
     for (const FileAccess access :
@@ -75,73 +126,82 @@ TEST_F(FilesTest, OpenTellsMissingFilesFromOtherFailures) {
       SCOPED_TRACE(c.path);
       FileHandle handle = 0;
       const OpenStatus status =
-          files_.OpenExisting(c.path.c_str(), access, &handle);
+          backend.files.OpenExisting(c.path.c_str(), access, &handle);
       EXPECT_EQ(status, c.status);
-      if (status == OpenStatus::kOpened) files_.Close(handle);
+      if (status == OpenStatus::kOpened) backend.files.Close(handle);
     }
   }
-  EXPECT_FALSE(std::filesystem::exists(folder_.path() / "missing.dic"));
+  EXPECT_EQ(backend.Content(backend.Path("missing.dic")), Bytes{});
 }
 
-TEST_F(FilesTest, ReadsAndWritesFourBytesAtAPosition) {
-  const std::string path = Write("file.dic", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
-  FileHandle file = 0;
-  ASSERT_EQ(files_.OpenExisting(path.c_str(), FileAccess::kReadWrite, &file),
-            OpenStatus::kOpened);
-  EXPECT_EQ(files_.Length(file), 10);
+TYPED_TEST(FilesContract, ReadsAndWritesFourBytesAtAPosition) {
+  auto& files = this->backend_.files;
+  const std::string path =
+      this->backend_.Put("file.dic", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9});
+  const FileHandle file = this->Open(path, FileAccess::kReadWrite);
+  EXPECT_EQ(files.Length(file), 10);
 
   unsigned char bytes[4] = {};
-  ASSERT_TRUE(files_.SetPosition(file, 5));
-  EXPECT_EQ(files_.Read(file, bytes, 4), 4u);
+  ASSERT_TRUE(files.SetPosition(file, 5));
+  EXPECT_EQ(files.Read(file, bytes, 4), 4u);
   EXPECT_EQ(bytes[0], 5);
   EXPECT_EQ(bytes[3], 8);
-  ASSERT_TRUE(files_.SetPosition(file, 8));
-  EXPECT_EQ(files_.Read(file, bytes, 4), 2u);
-  EXPECT_TRUE(files_.SetPosition(file, 10));
-  EXPECT_EQ(files_.Read(file, bytes, 4), 0u);
-  EXPECT_TRUE(files_.SetPosition(file, 0x100000000LL));
-  EXPECT_EQ(files_.Read(file, bytes, 4), 0u);
-  EXPECT_FALSE(files_.SetPosition(file, -1));
-  EXPECT_FALSE(files_.SetPosition(file, -4294967296LL));
+  EXPECT_EQ(files.Read(file, bytes, 4), 1u);  // the position moved to 9
+  EXPECT_EQ(bytes[0], 9);
+  ASSERT_TRUE(files.SetPosition(file, 8));
+  EXPECT_EQ(files.Read(file, bytes, 4), 2u);
+  EXPECT_TRUE(files.SetPosition(file, 10));
+  EXPECT_EQ(files.Read(file, bytes, 4), 0u);
+  EXPECT_TRUE(files.SetPosition(file, 0x100000000LL));
+  EXPECT_EQ(files.Read(file, bytes, 4), 0u);
+  EXPECT_FALSE(files.SetPosition(file, -1));
+  EXPECT_FALSE(files.SetPosition(file, -4294967296LL));
+  EXPECT_EQ(files.Length(file), 10);  // reading past the end grows nothing
 
   const unsigned char value[4] = {0xAA, 0xBB, 0xCC, 0xDD};
-  ASSERT_TRUE(files_.SetPosition(file, 2));
-  EXPECT_EQ(files_.Write(file, value, 4), 4u);
-  EXPECT_EQ(files_.Length(file), 10);
-  files_.Close(file);
-  EXPECT_EQ(test_support::ReadBytes(path),
+  ASSERT_TRUE(files.SetPosition(file, 2));
+  EXPECT_EQ(files.Write(file, value, 4), 4u);
+  EXPECT_EQ(files.Length(file), 10);
+  files.Close(file);
+  EXPECT_EQ(this->backend_.Content(path),
             (Bytes{0, 1, 0xAA, 0xBB, 0xCC, 0xDD, 6, 7, 8, 9}));
 }
 
-TEST_F(FilesTest, ReadOnlyFileRefusesWrites) {
-  const std::string path = Write("info.tmp", {1, 2, 3, 4});
-  FileHandle file = 0;
-  ASSERT_EQ(files_.OpenExisting(path.c_str(), FileAccess::kRead, &file),
-            OpenStatus::kOpened);
+TYPED_TEST(FilesContract, ReadOnlyFileRefusesWrites) {
+  auto& files = this->backend_.files;
+  const std::string path = this->backend_.Put("info.tmp", {1, 2, 3, 4});
+  const FileHandle file = this->Open(path, FileAccess::kRead);
   const unsigned char value[4] = {9, 9, 9, 9};
-  EXPECT_EQ(files_.Write(file, value, 4), 0u);
-  files_.Close(file);
-  EXPECT_EQ(test_support::ReadBytes(path), (Bytes{1, 2, 3, 4}));
+  EXPECT_EQ(files.Write(file, value, 4), 0u);
+  files.Close(file);
+  EXPECT_EQ(this->backend_.Content(path), (Bytes{1, 2, 3, 4}));
 }
 
-TEST_F(FilesTest, SharesReadingAndWriting) {
-  const std::string path = Write("file.dic", {1, 2, 3, 4});
-  FileHandle first = 0;
-  FileHandle second = 0;
-  ASSERT_EQ(files_.OpenExisting(path.c_str(), FileAccess::kReadWrite, &first),
-            OpenStatus::kOpened);
-  EXPECT_EQ(files_.OpenExisting(path.c_str(), FileAccess::kReadWrite, &second),
-            OpenStatus::kOpened);
-  files_.Close(second);
-  files_.Close(first);
+// Reading and writing are shared with other handles, each with a position
+// of its own.
+TYPED_TEST(FilesContract, SharesTheFileEachHandleWithItsOwnPosition) {
+  auto& files = this->backend_.files;
+  const std::string path =
+      this->backend_.Put("a.dic", {1, 2, 3, 4, 5, 6, 7, 8});
+  const FileHandle first = this->Open(path, FileAccess::kReadWrite);
+  const FileHandle second = this->Open(path, FileAccess::kReadWrite);
+  EXPECT_NE(first, second);
+  unsigned char bytes[4] = {};
+  ASSERT_TRUE(files.SetPosition(first, 4));
+  EXPECT_EQ(files.Read(second, bytes, 4), 4u);
+  EXPECT_EQ(bytes[0], 1);
+  files.Close(first);
+  files.Close(second);
 }
 
 #if defined(_WIN32)
 // A file opened locked can still be read by others, but not written,
 // renamed or deleted until it is closed.
-TEST_F(FilesTest, ALockedFileStaysAsItIsWhileOpen) {
-  const std::string path = Write("MSpchapi.exe", {1, 2, 3, 4});
-  const std::string renamed = folder_.PathOf("other.exe");
+TEST(SystemFilesTest, ALockedFileStaysAsItIsWhileOpen) {
+  SystemBackend backend;
+  Files& files_ = backend.files;
+  const std::string path = backend.Put("MSpchapi.exe", {1, 2, 3, 4});
+  const std::string renamed = backend.Path("other.exe");
   FileHandle locked = 0;
   ASSERT_EQ(files_.OpenExisting(path.c_str(), FileAccess::kReadLocked, &locked),
             OpenStatus::kOpened);
@@ -195,21 +255,25 @@ TEST(Sha256Test, StandardDigests) {
   }
 }
 
-// Paths are written with backslashes, and names are found whatever their
-// letter case, as on Windows.
-TEST_F(FilesTest, BackslashPathsAndNamesInAnyCase) {
-  std::filesystem::create_directory(folder_.path() / "data");
-  test_support::WriteBytes(folder_.path() / "data" / "ENGTOGER.DIC", {7, 7});
-  const std::string path = folder_.PathOf("data") + "\\engtoGer.dic";
+// Paths are written with backslashes, also into folders.
+TEST(SystemFilesTest, BackslashPathsIntoFolders) {
+  SystemBackend backend;
+  std::filesystem::create_directory(backend.folder.path() / "data");
+  test_support::WriteBytes(backend.folder.path() / "data" / "ENGTOGER.DIC",
+                           {7, 7});
+  const std::string path = backend.Path("data") + "\\engtoGer.dic";
   FileHandle file = 0;
-  ASSERT_EQ(files_.OpenExisting(path.c_str(), FileAccess::kReadWrite, &file),
-            OpenStatus::kOpened);
-  EXPECT_EQ(files_.Length(file), 2);
-  files_.Close(file);
+  ASSERT_EQ(
+      backend.files.OpenExisting(path.c_str(), FileAccess::kReadWrite, &file),
+      OpenStatus::kOpened);
+  EXPECT_EQ(backend.files.Length(file), 2);
+  backend.files.Close(file);
 }
 
-TEST_F(FilesTest, LengthOfTwoGibibytesOrMoreIsUnknown) {
-  const std::string path = Write("large.dic", {});
+TEST(SystemFilesTest, LengthOfTwoGibibytesOrMoreIsUnknown) {
+  SystemBackend backend;
+  Files& files_ = backend.files;
+  const std::string path = backend.Put("large.dic", {});
   for (const std::int64_t length :
        {0x7FFFFFFFLL, 0x80000000LL, 0x100000010LL}) {
     SCOPED_TRACE(length);
