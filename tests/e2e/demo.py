@@ -13,6 +13,7 @@ press OK yourself. A second run finds the dictionaries already patched;
 """
 
 import argparse
+import ntpath
 import os
 import sys
 from pathlib import Path
@@ -188,7 +189,7 @@ def report(desk, run, argument, option_before, option_after, before, after,
                 " and closed")
         elif event.source == "installer" and event.name == "started":
             say(offset + f"started {event['name']} from its copy in "
-                f"{os.path.dirname(event['module'])}\\, a folder of the "
+                f"{ntpath.dirname(event['module'])}\\, a folder of the "
                 "run's own (working folder and TEMP), not from the update "
                 "folder")
         elif event.source == "installer" and event.name == "dialog-shown":

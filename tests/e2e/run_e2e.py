@@ -13,6 +13,7 @@ prefix, resetting folders and registry entries before each, and ends with
 """
 
 import argparse
+import ntpath
 import os
 import re
 import struct
@@ -424,7 +425,7 @@ def check_cursor(check, run):
 
 def run_folder(starts):
     """The run's folder that the installers were started from, or None."""
-    folders = {os.path.dirname(s["application"]) for s in starts}
+    folders = {ntpath.dirname(s["application"]) for s in starts}
     folder = folders.pop() if len(folders) == 1 else None
     return folder if folder and RUN_FOLDER.fullmatch(folder) else None
 
@@ -626,7 +627,7 @@ def full_run_male(desk, check):
     since = t.now_ms()
     desk.wine.run([UPDATE + r"\Msttsm22.exe"], check=False, timeout=60,
                   extra_env=dict(desk.extra_env, TAVELON_E2E_DIALOG_MS="200"))
-    check.equal(sorted(os.path.basename(e["library"]).lower()
+    check.equal(sorted(ntpath.basename(e["library"]).lower()
                        for e in desk.events(since) if e.source == "planted"),
                 sorted(INSTALLER_LIBRARIES),
                 "planted libraries loaded from the update folder (control)")
@@ -1094,7 +1095,7 @@ def bound_release(desk, check):
     run = scenario.run("m")
     check_refused(check, run, "Msttsm22.exe", 3, "voice installer replaced")
     check_dictionaries(check, scenario, run, expected_warnings=0)
-    check.equal([os.path.basename(s["application"])
+    check.equal([ntpath.basename(s["application"])
                  for s in run.calls("CreateProcessW")], ["MSpchapi.exe"],
                 "programs started (voice installer replaced)")
     check.equal([i["name"] for i in run.of("installer", "started")],
