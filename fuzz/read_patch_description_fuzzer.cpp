@@ -9,11 +9,13 @@
 
 #include "fuzz/fuzz_check.h"
 #include "patch/patch_description.h"
-#include "platform/memory_files.h"
+#include "tests/support/fault_files.h"
+#include "tests/support/memory_files.h"
 
 namespace {
 
-using tavelon::platform::MemoryFiles;
+using tavelon::fakes::FaultFiles;
+using tavelon::fakes::MemoryFiles;
 
 std::int16_t Signed16(const std::uint8_t* bytes) {
   const int value = bytes[0] + 256 * bytes[1];
@@ -24,8 +26,9 @@ std::int16_t Signed16(const std::uint8_t* bytes) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
                                       std::size_t size) {
-  MemoryFiles files;
-  files.Add("info.tmp", MemoryFiles::Bytes(data, data + size));
+  MemoryFiles memory;
+  memory.Add("info.tmp", MemoryFiles::Bytes(data, data + size));
+  FaultFiles files(memory);
 
   static tavelon::patch::PatchDescription description;
   const bool read = tavelon::patch::ReadPatchDescription(files, &description);
@@ -33,15 +36,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
   const bool valid = size >= 30 && size <= 5000 && (size - 30) % 8 == 0 &&
                      std::memcmp(data, "Tavelon Translator - Update", 27) == 0;
   FUZZ_CHECK(read == valid);
-  FUZZ_CHECK(files.Calls(MemoryFiles::Operation::kOpen) == 1);
-  FUZZ_CHECK(files.Calls(MemoryFiles::Operation::kWrite) == 0);
-  FUZZ_CHECK(files.Calls(MemoryFiles::Operation::kRead) <= 1);
-  for (const MemoryFiles::Access& access : files.accesses()) {
-    if (access.operation == MemoryFiles::Operation::kRead) {
+  FUZZ_CHECK(files.Calls(FaultFiles::Operation::kOpen) == 1);
+  FUZZ_CHECK(files.Calls(FaultFiles::Operation::kWrite) == 0);
+  FUZZ_CHECK(files.Calls(FaultFiles::Operation::kRead) <= 1);
+  for (const FaultFiles::Access& access : files.accesses()) {
+    if (access.operation == FaultFiles::Operation::kRead) {
       FUZZ_CHECK(access.position == 0 && access.size == size);
     }
   }
-  FUZZ_CHECK(*files.Find("info.tmp") == MemoryFiles::Bytes(data, data + size));
+  FUZZ_CHECK(*memory.Find("info.tmp") == MemoryFiles::Bytes(data, data + size));
 
   if (!read) {
     FUZZ_CHECK(files.OpenHandles() == 0);

@@ -63,7 +63,7 @@ std::vector<std::string> Texts(const WholeRun& run) {
 // Everything a run that stops before changing anything must leave as it
 // was: no file opened, no key written, no program started.
 void ExpectNothingTouched(const WholeRun& run) {
-  EXPECT_EQ(run.files.Calls(platform::MemoryFiles::Operation::kOpen), 0);
+  EXPECT_EQ(run.files.Calls(fakes::FaultFiles::Operation::kOpen), 0);
   EXPECT_EQ(run.registry.Calls(fakes::FakeRegistry::Operation::kCreateForSet),
             0);
   EXPECT_EQ(run.Option(), nullptr);
@@ -78,7 +78,7 @@ TEST(BadInputTest, AnEmptyArgumentStopsBeforeAnything) {
         "\"D:\\Update\\TavelonUpdate.exe\""}) {
     SCOPED_TRACE(command_line);
     WholeRun run;
-    run.files.Add("info.tmp", DescriptionBytes(kRecords));
+    run.memory.Add("info.tmp", DescriptionBytes(kRecords));
     run.process.command_line = command_line;
     EXPECT_EQ(run.Run(), kExitStoppedBeforeChanges);
     EXPECT_EQ(Texts(run), std::vector<std::string>{"Error in argument!"});
@@ -122,13 +122,13 @@ TEST(BadInputTest, RegistryEntriesThatGiveNoFolderStopTheRun) {
       run.registry.SetValue(RegistryRoot::kLocalMachine, kAppPathsKey, "Path",
                             fakes::kRegSz, c.app_paths);
     }
-    run.files.Add("info.tmp", DescriptionBytes(kRecords));
-    run.files.Add(WholeRun::Dictionary("Eng"), CleanDictionary());
+    run.memory.Add("info.tmp", DescriptionBytes(kRecords));
+    run.memory.Add(WholeRun::Dictionary("Eng"), CleanDictionary());
 
     EXPECT_EQ(run.Run(), kExitStoppedBeforeChanges);
     EXPECT_EQ(Texts(run), std::vector<std::string>{kNotFound});
     ExpectNothingTouched(run);
-    EXPECT_EQ(*run.files.Find(WholeRun::Dictionary("Eng")), CleanDictionary());
+    EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Eng")), CleanDictionary());
   }
 }
 
@@ -159,19 +159,19 @@ TEST(BadInputTest, AnUnusableUpdateDescriptionIsReportedAsAFailure) {
     SCOPED_TRACE(c.name);
     WholeRun run;
     if (c.locked) {
-      run.files.AddLocked("info.tmp");
+      run.memory.AddLocked("info.tmp");
     } else if (c.present) {
-      run.files.Add("info.tmp", c.bytes);
+      run.memory.Add("info.tmp", c.bytes);
     }
-    run.files.Add(WholeRun::Dictionary("Ger"), CleanDictionary());
+    run.memory.Add(WholeRun::Dictionary("Ger"), CleanDictionary());
 
     EXPECT_EQ(run.Run(), kExitDictionariesNotUpdated);
     EXPECT_EQ(Texts(run), std::vector<std::string>{kUnreadable});
-    EXPECT_EQ(*run.files.Find(WholeRun::Dictionary("Ger")), CleanDictionary());
-    EXPECT_EQ(run.files.Calls(platform::MemoryFiles::Operation::kOpen), 1);
+    EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Ger")), CleanDictionary());
+    EXPECT_EQ(run.files.Calls(fakes::FaultFiles::Operation::kOpen), 1);
     EXPECT_EQ(run.files.OpenHandles(), 0u);
     if (c.present && !c.locked) {
-      EXPECT_EQ(*run.files.Find("info.tmp"), c.bytes);
+      EXPECT_EQ(*run.memory.Find("info.tmp"), c.bytes);
     }
     ASSERT_NE(run.Option(), nullptr);
     EXPECT_EQ(run.Starts(),
@@ -188,13 +188,13 @@ TEST(BadInputTest, AnUnusableUpdateDescriptionIsReportedAsAFailure) {
 // had written stays, and the next run takes it up again.
 TEST(BadInputTest, DictionaryProblemsAreReportedFileByFile) {
   WholeRun run;
-  run.files.Add("info.tmp", DescriptionBytes(kRecords));
-  run.files.AddLocked(WholeRun::Dictionary("Eng"));  // held by a program
-  run.files.Add(WholeRun::Dictionary("Fre"), PatchedDictionary());  // done
+  run.memory.Add("info.tmp", DescriptionBytes(kRecords));
+  run.memory.AddLocked(WholeRun::Dictionary("Eng"));  // held by a program
+  run.memory.Add(WholeRun::Dictionary("Fre"), PatchedDictionary());  // done
   // Cut short: the second record's item lies past the end.
   const Bytes truncated = CleanDictionary(ValueAt(2, 4) + 3);
-  run.files.Add(WholeRun::Dictionary("Ger"), truncated);
-  run.files.Add(WholeRun::Dictionary("Spa"), CleanDictionary());
+  run.memory.Add(WholeRun::Dictionary("Ger"), truncated);
+  run.memory.Add(WholeRun::Dictionary("Spa"), CleanDictionary());
   // Dut, Heb, Ita, Jpn and Ptg are missing: passed over in silence.
 
   EXPECT_EQ(run.Run(), kExitCompleted);
@@ -209,11 +209,11 @@ TEST(BadInputTest, DictionaryProblemsAreReportedFileByFile) {
 
   Bytes first_only = truncated;
   test_support::PutUint32(first_only, ValueAt(0, 0), kRecords[0].value);
-  EXPECT_EQ(*run.files.Find(WholeRun::Dictionary("Ger")), first_only);
-  EXPECT_EQ(*run.files.Find(WholeRun::Dictionary("Fre")), PatchedDictionary());
-  EXPECT_EQ(*run.files.Find(WholeRun::Dictionary("Spa")), PatchedDictionary());
+  EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Ger")), first_only);
+  EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Fre")), PatchedDictionary());
+  EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Spa")), PatchedDictionary());
   for (const auto& access : run.files.accesses()) {
-    if (access.operation == platform::MemoryFiles::Operation::kWrite) {
+    if (access.operation == fakes::FaultFiles::Operation::kWrite) {
       EXPECT_NE(access.path, WholeRun::Dictionary("Fre"));
       EXPECT_NE(access.path, "info.tmp");
     }
@@ -224,8 +224,8 @@ TEST(BadInputTest, DictionaryProblemsAreReportedFileByFile) {
   EXPECT_EQ(run.Run(), kExitCompleted);
   EXPECT_EQ(Texts(run),
             (std::vector<std::string>{kCannotOpen, kSeekError, kCompleted}));
-  EXPECT_EQ(*run.files.Find(WholeRun::Dictionary("Ger")), first_only);
-  EXPECT_EQ(*run.files.Find(WholeRun::Dictionary("Spa")), PatchedDictionary());
+  EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Ger")), first_only);
+  EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Spa")), PatchedDictionary());
   EXPECT_EQ(run.files.OpenHandles(), 0u);
 }
 
@@ -236,7 +236,7 @@ TEST(BadInputTest, AProgramPathBeyond255CharactersStartsNoInstaller) {
   for (const std::size_t length : {255u, 256u, 300u}) {
     SCOPED_TRACE(length);
     WholeRun run;
-    run.files.Add("info.tmp", DescriptionBytes(kRecords));
+    run.memory.Add("info.tmp", DescriptionBytes(kRecords));
     const std::string name = "\\TavelonUpdate.exe";
     const std::string folder =
         "D:\\" + std::string(length - 3 - name.size(), 'u');
@@ -264,13 +264,13 @@ TEST(BadInputTest, TheLongestInstallationFolderIsPatched) {
   run.registry = fakes::FakeRegistry();
   run.registry.SetValue(RegistryRoot::kLocalMachine, kAppPathsKey, "Path",
                         fakes::kRegSz, folder + '\0');
-  run.files.Add("info.tmp", DescriptionBytes(kRecords));
+  run.memory.Add("info.tmp", DescriptionBytes(kRecords));
   const std::string dictionary = folder + "\\data\\engtoSpa.dic";
-  run.files.Add(dictionary, CleanDictionary());
+  run.memory.Add(dictionary, CleanDictionary());
 
   EXPECT_EQ(run.Run(), kExitCompleted);
   EXPECT_EQ(Texts(run), std::vector<std::string>{kCompleted});
-  EXPECT_EQ(*run.files.Find(dictionary), PatchedDictionary());
+  EXPECT_EQ(*run.memory.Find(dictionary), PatchedDictionary());
   EXPECT_EQ(run.Starts().back(), folder + "\\tavelon.exe");
 }
 
@@ -293,14 +293,14 @@ TEST(BadInputTest, MissingInstallersOrProductAreNotReported) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     WholeRun run;
-    run.files.Add("info.tmp", DescriptionBytes(kRecords));
-    run.files.Add(WholeRun::Dictionary("Ita"), CleanDictionary());
+    run.memory.Add("info.tmp", DescriptionBytes(kRecords));
+    run.memory.Add(WholeRun::Dictionary("Ita"), CleanDictionary());
     for (const std::string& file : c.missing) run.shell.results.erase(file);
 
     EXPECT_EQ(run.Run(), kExitCompleted);
     EXPECT_EQ(Texts(run), std::vector<std::string>{kCompleted});
     EXPECT_EQ(run.Starts(), c.starts);
-    EXPECT_EQ(*run.files.Find(WholeRun::Dictionary("Ita")),
+    EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Ita")),
               PatchedDictionary());
   }
 }

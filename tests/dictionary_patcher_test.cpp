@@ -14,7 +14,7 @@
 #include "tests/support/box_recorder.h"
 #include "tests/support/dictionary_builder.h"
 #include "tests/support/expected_texts.h"
-#include "tests/support/recording_files.h"
+#include "tests/support/fault_files.h"
 #include "tests/support/temp_folder.h"
 
 #if defined(_WIN32)
@@ -26,7 +26,7 @@ namespace {
 
 using expected::kWarningFlags;
 
-using fakes::RecordingFiles;
+using fakes::FaultFiles;
 using test_support::Bytes;
 using test_support::DescriptionBytes;
 using test_support::DictionaryBuilder;
@@ -128,13 +128,14 @@ class DictionaryPatcherTest : public ::testing::Test {
   // Runs the patcher over the real files through a recording decorator,
   // which `setup` may arrange to fail a call; checks that every file was
   // closed.
-  PatchResult Run(const std::function<void(RecordingFiles&)>& setup = {}) {
-    files_ = std::make_unique<RecordingFiles>(platform::SystemFiles());
+  PatchResult Run(const std::function<void(FaultFiles&)>& setup = {}) {
+    files_ = std::make_unique<FaultFiles>(platform::SystemFiles());
     boxes_.boxes.clear();
     if (setup) setup(*files_);
     const PatchResult result = update::PatchDictionariesWithWarnings(
         *files_, boxes_, installation_.c_str());
-    EXPECT_EQ(files_->StillOpen(), 0u);
+    EXPECT_EQ(files_->OpenHandles(), 0u);
+    EXPECT_EQ(files_->BadHandleCalls(), 0);
     return result;
   }
 
@@ -148,7 +149,7 @@ class DictionaryPatcherTest : public ::testing::Test {
   test_support::TempFolder folder_;
   test_support::CurrentDirectoryGuard guard_;
   std::string installation_;
-  std::unique_ptr<RecordingFiles> files_;
+  std::unique_ptr<FaultFiles> files_;
   fakes::BoxRecorder boxes_;
 };
 
@@ -163,12 +164,12 @@ TEST_F(DictionaryPatcherTest, WritesEveryRecordThroughTheTables) {
   EXPECT_EQ(GetUint32(patched, ItemValueAt(1, 3)), 0x22222222u);
   EXPECT_EQ(GetUint32(patched, ItemValueAt(4, 9)), 0x33333333u);
   EXPECT_TRUE(boxes_.boxes.empty());
-  EXPECT_EQ(files_->Calls(RecordingFiles::Operation::kWrite), 4);
+  EXPECT_EQ(files_->Calls(FaultFiles::Operation::kWrite), 4);
 
   // The same description again finds the check value in place.
   EXPECT_EQ(Run(), kNoDictionaryPatched);
   EXPECT_EQ(Dictionary("engtoGer.dic"), patched);
-  EXPECT_EQ(files_->Calls(RecordingFiles::Operation::kWrite), 0);
+  EXPECT_EQ(files_->Calls(FaultFiles::Operation::kWrite), 0);
   EXPECT_TRUE(boxes_.boxes.empty());
 }
 
@@ -308,7 +309,7 @@ TEST_F(DictionaryPatcherTest, StopAtLaterRecordKeepsEarlierOnes) {
 // with the warning; what was written stays. A flush that fails stops
 // nothing: the check record is still written last.
 TEST_F(DictionaryPatcherTest, FailedAccessInTheMiddleStopsWithWarning) {
-  using Operation = RecordingFiles::Operation;
+  using Operation = FaultFiles::Operation;
   struct Case {
     const char* name;
     Operation operation;
@@ -332,7 +333,7 @@ TEST_F(DictionaryPatcherTest, FailedAccessInTheMiddleStopsWithWarning) {
     SCOPED_TRACE(c.name);
     WriteDictionary("engtoIta.dic", original);
     WriteInfo(kRecords);
-    EXPECT_EQ(Run([&](RecordingFiles& files) {
+    EXPECT_EQ(Run([&](FaultFiles& files) {
                 files.FailCall(c.operation, c.number, c.transferred);
               }),
               kSomeDictionaryPatched);
@@ -356,8 +357,8 @@ TEST_F(DictionaryPatcherTest, ShortWriteLeavesItsBytesAndWarns) {
   const Bytes original = StandardDictionary().bytes();
   WriteDictionary("engtoGer.dic", original);
   WriteInfo(kRecords);
-  EXPECT_EQ(Run([](RecordingFiles& files) {
-              files.FailCall(RecordingFiles::Operation::kWrite, 2, 2);
+  EXPECT_EQ(Run([](FaultFiles& files) {
+              files.FailCall(FaultFiles::Operation::kWrite, 2, 2);
             }),
             kSomeDictionaryPatched);
   Bytes expected = Model(original, {kRecords[0]}).bytes;
@@ -371,7 +372,7 @@ TEST_F(DictionaryPatcherTest, UnknownLengthRefusesEveryPosition) {
   const Bytes original = StandardDictionary().bytes();
   WriteDictionary("engtoPtg.dic", original);
   WriteInfo(kRecords);
-  const auto unknown_length = [](RecordingFiles& files) {
+  const auto unknown_length = [](FaultFiles& files) {
     files.ReportLength(-1, ".dic");
   };
   EXPECT_EQ(Run(unknown_length), kSomeDictionaryPatched);

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/memory_files.h"
 #include "tests/support/dictionary_builder.h"
 #include "tests/support/expected_texts.h"
+#include "tests/support/memory_files.h"
 #include "tests/support/whole_run.h"
 
 namespace tavelon::update {
@@ -30,12 +30,12 @@ using expected::kSeekError;
 using expected::kUnreadable;
 using expected::kWarningFlags;
 
-using platform::MemoryFiles;
+using fakes::FaultFiles;
 using platform::RegistryRoot;
 using test_support::Bytes;
 using test_support::DictionaryBuilder;
 using test_support::Record;
-using FileOperation = platform::MemoryFiles::Operation;
+using FileOperation = fakes::FaultFiles::Operation;
 using RegistryOperation = fakes::FakeRegistry::Operation;
 
 using test_support::kAppPathsKey;
@@ -262,11 +262,11 @@ enum class Scenario { kRunEntry, kBothEntries };
 class Rig : public WholeRun {
  public:
   explicit Rig(Scenario scenario) {
-    for (const auto& file : FilesBefore()) files.Add(file.first, file.second);
-    files.AddLocked(Dictionary("Ita"));
-    files.Add(Product(), {});
+    for (const auto& file : FilesBefore()) memory.Add(file.first, file.second);
+    memory.AddLocked(Dictionary("Ita"));
+    memory.Add(Product(), {});
     for (const char* name : {"MSpchapi.exe", "Msttsm22.exe", "Msttsf22.exe"}) {
-      files.Add(Installer(name), {'M', 'Z'});
+      memory.Add(Installer(name), {'M', 'Z'});
     }
     if (scenario == Scenario::kBothEntries) {
       registry.SetValue(RegistryRoot::kLocalMachine, kAppPathsKey, "Path",
@@ -306,13 +306,13 @@ void Check(const Rig& rig, int exit_code, const Outcome& expected) {
   EXPECT_EQ(rig.registry.bad_closes(), 0);
 
   for (const auto& file : expected.files) {
-    const Bytes* bytes = rig.files.Find(file.first);
+    const Bytes* bytes = rig.memory.Find(file.first);
     ASSERT_NE(bytes, nullptr);
     EXPECT_TRUE(*bytes == file.second) << file.first;
   }
   // Reads and writes stay within the files as they were; the update
   // description is never written.
-  for (const MemoryFiles::Access& access : rig.files.accesses()) {
+  for (const FaultFiles::Access& access : rig.files.accesses()) {
     if (access.operation == FileOperation::kWrite) {
       EXPECT_NE(access.path, kInfo);
       EXPECT_GE(access.position, 0);
@@ -359,11 +359,11 @@ struct Place {
   std::string path;
   std::size_t index;
 };
-Place PlaceOf(const std::vector<MemoryFiles::Access>& accesses,
+Place PlaceOf(const std::vector<FaultFiles::Access>& accesses,
               FileOperation operation, int number) {
   std::map<std::string, std::size_t> per_file;
   int seen = 0;
-  for (const MemoryFiles::Access& access : accesses) {
+  for (const FaultFiles::Access& access : accesses) {
     if (access.operation != operation) continue;
     const std::size_t index = per_file[access.path]++;
     if (++seen == number) return {access.path, index};
@@ -380,7 +380,7 @@ Place PlaceOf(const std::vector<MemoryFiles::Access>& accesses,
 // stops nothing when it fails.
 Outcome FileFailure(FileOperation operation, int number,
                     std::uint32_t transferred,
-                    const std::vector<MemoryFiles::Access>& clean) {
+                    const std::vector<FaultFiles::Access>& clean) {
   Outcome outcome = CleanRun();
   if (operation == FileOperation::kOpen) {
     const std::string& path =
@@ -478,7 +478,7 @@ Outcome FileFailure(FileOperation operation, int number,
 TEST(FaultInjectionTest, EachFileOperationFailingInTurn) {
   Rig clean_rig(Scenario::kRunEntry);
   clean_rig.Run();
-  const std::vector<MemoryFiles::Access> clean = clean_rig.files.accesses();
+  const std::vector<FaultFiles::Access> clean = clean_rig.files.accesses();
 
   struct Case {
     FileOperation operation;

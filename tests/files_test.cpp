@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/memory_files.h"
 #include "platform/system.h"
+#include "tests/support/fault_files.h"
+#include "tests/support/memory_files.h"
 #include "tests/support/temp_folder.h"
 
 #if defined(_WIN32)
@@ -44,8 +45,8 @@ bool Resize(const std::string& path, std::int64_t length) {
 }
 
 // The file operations' contract, shown on the system's files (POSIX, or
-// Win32 when built for Windows) and on the files held in memory, which the
-// dry runs and the fault-injection tests stand on: the two must agree.
+// Win32 when built for Windows) and on the files held in memory behind the
+// fault-injecting wrapper, which the other tests stand on: they must agree.
 // Each backend names a file in a folder, puts bytes in it, makes a file
 // that exists but cannot be opened, and reads a file back.
 struct SystemBackend {
@@ -69,18 +70,19 @@ struct SystemBackend {
 };
 
 struct MemoryBackend {
-  MemoryFiles files;
+  fakes::MemoryFiles memory;
+  fakes::FaultFiles files{memory};
   static std::string Path(const std::string& name) { return "C:\\T\\" + name; }
   std::string Put(const std::string& name, const Bytes& bytes) {
-    files.Add(Path(name), bytes);
+    memory.Add(Path(name), bytes);
     return Path(name);
   }
   std::string Unopenable(const std::string& name) {
-    files.AddLocked(Path(name));
+    memory.AddLocked(Path(name));
     return Path(name);
   }
   Bytes Content(const std::string& path) const {
-    const Bytes* bytes = files.Find(path);
+    const Bytes* bytes = memory.Find(path);
     return bytes != nullptr ? *bytes : Bytes{};
   }
 };
@@ -162,9 +164,15 @@ TYPED_TEST(FilesContract, ReadsAndWritesFourBytesAtAPosition) {
   ASSERT_TRUE(files.SetPosition(file, 2));
   EXPECT_EQ(files.Write(file, value, 4), 4u);
   EXPECT_EQ(files.Length(file), 10);
+  // A write that reaches past the end makes the file longer; a gap before
+  // it reads as zero bytes.
+  ASSERT_TRUE(files.SetPosition(file, 12));
+  EXPECT_EQ(files.Write(file, value, 2), 2u);
+  EXPECT_EQ(files.Length(file), 14);
   files.Close(file);
-  EXPECT_EQ(this->backend_.Content(path),
-            (Bytes{0, 1, 0xAA, 0xBB, 0xCC, 0xDD, 6, 7, 8, 9}));
+  EXPECT_EQ(
+      this->backend_.Content(path),
+      (Bytes{0, 1, 0xAA, 0xBB, 0xCC, 0xDD, 6, 7, 8, 9, 0, 0, 0xAA, 0xBB}));
 }
 
 TYPED_TEST(FilesContract, ReadOnlyFileRefusesWrites) {
@@ -284,6 +292,110 @@ TEST(SystemFilesTest, LengthOfTwoGibibytesOrMoreIsUnknown) {
     EXPECT_EQ(files_.Length(file), length == 0x7FFFFFFFLL ? 0x7FFFFFFF : -1);
     files_.Close(file);
   }
+}
+
+// The wrapper: each operation's calls are counted over its life; the chosen
+// one fails as the system's would, and only that one; a read can deliver
+// changed bytes; every call on an open file is logged as it reached the
+// file, and calls on handles that are not open are counted. In memory, a
+// write that would make a file reach 2 GiB fails.
+TEST(FaultFilesTest, FailsTheChosenCallAndLogsWhatReachedTheFile) {
+  using Operation = fakes::FaultFiles::Operation;
+  struct Case {
+    Operation operation;
+    std::uint32_t transferred;
+  } const cases[] = {
+      {Operation::kOpen, 0},        {Operation::kLength, 0},
+      {Operation::kSetPosition, 0}, {Operation::kRead, 0},
+      {Operation::kRead, 3},        {Operation::kWrite, 0},
+      {Operation::kWrite, 2},       {Operation::kClose, 0},
+  };
+  const unsigned char value[4] = {0xE0, 0xE1, 0xE2, 0xE3};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.operation) * 10 +
+                 static_cast<int>(c.transferred));
+    fakes::MemoryFiles memory;
+    memory.Add("a.dic", {10, 11, 12, 13, 14, 15, 16, 17});
+    fakes::FaultFiles files(memory);
+    files.FailCall(c.operation, 2, c.transferred);
+    unsigned char bytes[4] = {};
+    FileHandle file = 0;
+    // The first call of every operation succeeds.
+    ASSERT_EQ(files.OpenExisting("a.dic", FileAccess::kReadWrite, &file),
+              OpenStatus::kOpened);
+    EXPECT_EQ(files.Length(file), 8);
+    EXPECT_TRUE(files.SetPosition(file, 0));
+    EXPECT_EQ(files.Read(file, bytes, 4), 4u);
+    EXPECT_EQ(files.Write(file, value, 4), 4u);  // at 4
+    files.Close(file);
+    Bytes expected = {10, 11, 12, 13, 0xE0, 0xE1, 0xE2, 0xE3};
+
+    // The second.
+    const OpenStatus status =
+        files.OpenExisting("A.DIC", FileAccess::kReadWrite, &file);
+    if (c.operation == Operation::kOpen) {
+      EXPECT_EQ(status, OpenStatus::kFailed);
+      EXPECT_EQ(files.OpenHandles(), 0u);
+      continue;
+    }
+    ASSERT_EQ(status, OpenStatus::kOpened);
+    EXPECT_EQ(files.Length(file), c.operation == Operation::kLength ? -1 : 8);
+    const bool positioned = files.SetPosition(file, 2);
+    EXPECT_EQ(positioned, c.operation != Operation::kSetPosition);
+    const std::uint32_t read = files.Read(file, bytes, 4);
+    EXPECT_EQ(read, c.operation == Operation::kRead ? c.transferred : 4u);
+    const std::uint32_t written = files.Write(file, value, 4);
+    EXPECT_EQ(written, c.operation == Operation::kWrite ? c.transferred : 4u);
+    files.Close(file);
+    EXPECT_EQ(files.OpenHandles(), 0u);
+    EXPECT_EQ(files.Calls(c.operation), 2);
+
+    // What the write changed lies where the position had got to (a fresh
+    // open starts at 0), and only the bytes it reported.
+    const std::int64_t start = (positioned ? 2 : 0) + read;
+    for (std::uint32_t i = 0; i < written; ++i) {
+      const std::size_t at = static_cast<std::size_t>(start) + i;
+      if (at >= expected.size()) expected.resize(at + 1, 0);
+      expected[at] = value[i];
+    }
+    EXPECT_EQ(*memory.Find("a.dic"), expected);
+    // The second round's log: open, length, positioning (as asked), read,
+    // write, close, each where the file's position was.
+    const std::vector<std::int64_t> positions = {
+        0, 0, 2, positioned ? 2 : 0, start, start + written};
+    const auto& log = files.accesses();
+    ASSERT_EQ(log.size(), 12u);
+    for (std::size_t i = 6; i < log.size(); ++i) {
+      EXPECT_EQ(log[i].path, "A.DIC");
+      EXPECT_EQ(log[i].operation, log[i - 6].operation);
+      EXPECT_EQ(log[i].position, positions[i - 6]);
+    }
+    EXPECT_EQ(log[9].transferred, read);
+    EXPECT_EQ(log[10].transferred, written);
+  }
+
+  fakes::MemoryFiles memory;
+  memory.Add("a.dic", {1, 2, 3, 4});
+  fakes::FaultFiles files(memory);
+  files.ChangeRead(1);
+  FileHandle file = 0;
+  ASSERT_EQ(files.OpenExisting("a.dic", FileAccess::kReadWrite, &file),
+            OpenStatus::kOpened);
+  unsigned char bytes[4] = {};
+  EXPECT_EQ(files.Read(file, bytes, 4), 4u);
+  EXPECT_NE(bytes[0], 1);
+  ASSERT_TRUE(files.SetPosition(file, 0x7FFFFFFE));
+  EXPECT_EQ(files.Write(file, value, 4), 0u);
+  EXPECT_EQ(files.Length(file), 4);
+  files.Close(file);
+  EXPECT_EQ(files.Length(file), -1);
+  EXPECT_FALSE(files.SetPosition(file, 0));
+  EXPECT_EQ(files.Read(file, bytes, 4), 0u);
+  EXPECT_EQ(files.Write(file, bytes, 4), 0u);
+  files.Close(file);
+  files.Close(12345);
+  EXPECT_EQ(files.BadHandleCalls(), 6);
+  EXPECT_EQ(*memory.Find("a.dic"), (Bytes{1, 2, 3, 4}));
 }
 
 }  // namespace

@@ -11,13 +11,13 @@
 
 #include "platform/system.h"
 #include "tests/support/dictionary_builder.h"
-#include "tests/support/recording_files.h"
+#include "tests/support/fault_files.h"
 #include "tests/support/temp_folder.h"
 
 namespace tavelon::patch {
 namespace {
 
-using fakes::RecordingFiles;
+using fakes::FaultFiles;
 using test_support::Bytes;
 using test_support::DescriptionBytes;
 using test_support::Record;
@@ -37,16 +37,16 @@ class PatchDescriptionTest : public ::testing::Test {
   bool Read() {
     const bool ok = ReadPatchDescription(files_, description_.get());
     if (ok) {
-      EXPECT_EQ(files_.StillOpen(), 1u);
+      EXPECT_EQ(files_.OpenHandles(), 1u);
       files_.Close(description_->file);
     }
-    EXPECT_EQ(files_.StillOpen(), 0u);
+    EXPECT_EQ(files_.OpenHandles(), 0u);
     return ok;
   }
 
   test_support::TempFolder folder_;
   test_support::CurrentDirectoryGuard guard_;
-  RecordingFiles files_{platform::SystemFiles()};
+  FaultFiles files_{platform::SystemFiles()};
   std::unique_ptr<PatchDescription> description_ =
       std::make_unique<PatchDescription>();
 };
@@ -57,7 +57,7 @@ TEST_F(PatchDescriptionTest, OpensInfoTmpReadOnlyByItsBareName) {
   ASSERT_EQ(files_.opens().size(), 1u);
   EXPECT_EQ(files_.opens()[0].path, "info.tmp");
   EXPECT_EQ(files_.opens()[0].access, platform::FileAccess::kRead);
-  EXPECT_EQ(files_.Calls(RecordingFiles::Operation::kWrite), 0);
+  EXPECT_EQ(files_.Calls(FaultFiles::Operation::kWrite), 0);
 }
 
 TEST_F(PatchDescriptionTest, AcceptsOnlyHeaderPlusWholeRecords) {
@@ -157,7 +157,7 @@ TEST_F(PatchDescriptionTest, MissingFileOrFolderOfThatNameFails) {
 
 TEST_F(PatchDescriptionTest, ShortReadFailsAndClosesTheFile) {
   WriteInfo(DescriptionBytes({{1, 1, 1}}));
-  files_.FailCall(RecordingFiles::Operation::kRead, 1, 37);
+  files_.FailCall(FaultFiles::Operation::kRead, 1, 37);
   EXPECT_FALSE(Read());
 }
 

@@ -4,9 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/memory_files.h"
 #include "platform/system.h"
-#include "support/fake_desktop.h"
+#include "tests/support/fake_desktop.h"
+#include "tests/support/fault_files.h"
+#include "tests/support/memory_files.h"
 #include "update/speech_installers.h"
 
 namespace tavelon::update {
@@ -30,23 +31,25 @@ struct InstallerRun {
   FakeShell shell{clock};
   FakeWindows windows{clock};
   FakeSleeper sleeper{clock};
-  platform::MemoryFiles files;
+  fakes::MemoryFiles memory;
+  fakes::FaultFiles files{memory};
   fakes::FakeRunFolder copies{clock};
   bool elevated = false;
 
   void Present(const std::string& path) {
     shell.results[path] = 42;
-    files.Add(path, {'M', 'Z'});
+    memory.Add(path, {'M', 'Z'});
   }
   void DialogOpen(std::uint64_t from_ms, std::uint64_t until_ms) {
     windows.windows.push_back(
         {"#32770", "Microsoft Text-to-Speech Engine", from_ms, until_ms});
   }
-  void Run(const char* folder, bool male) {
-    RunSpeechInstallers(
+  InstallerOutcome Run(const char* folder, bool male,
+                       const patch::ReleaseBinding& binding = patch::kUnbound) {
+    return RunSpeechInstallers(
         {shell, windows, sleeper, files, platform::SystemSha256(),
          elevated ? &copies : nullptr},
-        folder, male);
+        folder, male, binding);
   }
   // The programs started, in order, by either way.
   const std::vector<fakes::ShellStart>& starts() const {
@@ -166,6 +169,27 @@ TEST(SpeechInstallersTest, WaitsForTheVoiceDialog) {
     EXPECT_EQ("Microsoft Text-to-Speech Engine",
               run.windows.looks.front().title);
   }
+}
+
+// A bound program's copy is the released file only if the bytes copied,
+// not only those checked before, have the released digest.
+TEST(SpeechInstallersTest, ABoundCopyWhoseBytesChangedIsNotStarted) {
+  InstallerRun run;
+  run.elevated = true;
+  run.Present(kSpeech);
+  run.Present(kMale);
+  const unsigned char bytes[2] = {'M', 'Z'};
+  platform::Sha256Digest digest;
+  ASSERT_TRUE(platform::DigestOf(platform::SystemSha256(), bytes, 2, &digest));
+  // Each file's check reads its 2 bytes and the end; the fifth read is the
+  // speech interface's copy.
+  run.files.ChangeRead(5);
+  const InstallerOutcome outcome =
+      run.Run(kFolder, true, {true, &digest, &digest, &digest, &digest});
+  EXPECT_EQ(InstallerProblem::kNotReleased, outcome.problem);
+  EXPECT_STREQ("MSpchapi.exe", outcome.name);
+  EXPECT_TRUE(run.copies.starts.empty());
+  EXPECT_EQ(0u, run.files.OpenHandles());
 }
 
 TEST(SpeechInstallersTest, StartsNothingWithoutAnUpdateFolder) {

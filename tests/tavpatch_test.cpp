@@ -15,12 +15,12 @@
 #include <vector>
 
 #include "patch/dictionary_patcher.h"
-#include "platform/memory_files.h"
 #include "platform/system.h"
 #include "tests/support/box_recorder.h"
 #include "tests/support/dictionary_builder.h"
 #include "tests/support/expected_texts.h"
-#include "tests/support/recording_files.h"
+#include "tests/support/fault_files.h"
+#include "tests/support/memory_files.h"
 #include "tests/support/temp_folder.h"
 #include "tools/tavpatch/folder_check.h"
 #include "update/dictionary_warnings.h"
@@ -486,9 +486,9 @@ TEST_F(TavpatchCheckTest, PredictsWhatThePatcherDoesAndWritesNothing) {
     EXPECT_TRUE(after.at(name).time == snapshot.time);
   }
 
-  fakes::RecordingFiles files(platform::SystemFiles());
+  fakes::FaultFiles files(platform::SystemFiles());
   ExpectAgreement(check, files);
-  EXPECT_EQ(files.StillOpen(), 0u);
+  EXPECT_EQ(files.OpenHandles(), 0u);
 
   // Now every file that took all records is patched; the rest stays as it
   // was, so a second dry run and a second run agree again.
@@ -566,14 +566,15 @@ TEST(CutShortUpdateTest, HealsExactlyWhenTheDryRunSaysSo) {
   const auto patch_in_memory = [&](const Bytes& bytes,
                                    const patch::PatchDescription& description,
                                    std::vector<std::int64_t>* written) {
-    platform::MemoryFiles memory;
+    fakes::MemoryFiles memory;
     memory.Add(kName, bytes);
+    fakes::FaultFiles files(memory);
     platform::FileHandle file = 0;
-    memory.OpenExisting(kName, platform::FileAccess::kReadWrite, &file);
-    patch::PatchDictionaryFile(memory, file, description);
-    memory.Close(file);
-    for (const auto& access : memory.accesses()) {
-      if (access.operation == platform::MemoryFiles::Operation::kWrite &&
+    files.OpenExisting(kName, platform::FileAccess::kReadWrite, &file);
+    patch::PatchDictionaryFile(files, file, description);
+    files.Close(file);
+    for (const auto& access : files.accesses()) {
+      if (access.operation == fakes::FaultFiles::Operation::kWrite &&
           written != nullptr) {
         written->push_back(access.position);
       }
@@ -582,18 +583,19 @@ TEST(CutShortUpdateTest, HealsExactlyWhenTheDryRunSaysSo) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    platform::MemoryFiles memory;
+    fakes::MemoryFiles memory;
     memory.Add("info.tmp", DescriptionBytes(c.records));
     memory.Add(kName, c.dictionary);
+    fakes::FaultFiles files(memory);
     const auto description = std::make_unique<patch::PatchDescription>();
     std::int32_t length = 0;
-    ASSERT_EQ(patch::ReadPatchDescriptionFile(memory, "info.tmp",
+    ASSERT_EQ(patch::ReadPatchDescriptionFile(files, "info.tmp",
                                               description.get(), &length),
               patch::DescriptionStatus::kValid);
     platform::FileHandle file = 0;
-    memory.OpenExisting(kName, platform::FileAccess::kReadWrite, &file);
-    const DryRun dry_run = DryRunDictionary(memory, file, *description);
-    EXPECT_EQ(memory.Calls(platform::MemoryFiles::Operation::kWrite), 0);
+    files.OpenExisting(kName, platform::FileAccess::kReadWrite, &file);
+    const DryRun dry_run = DryRunDictionary(files, file, *description);
+    EXPECT_EQ(files.Calls(fakes::FaultFiles::Operation::kWrite), 0);
     EXPECT_EQ(dry_run.healing.verdict, c.verdict);
     if (c.verdict == Verdict::kWritesWhatIsRead ||
         c.verdict == Verdict::kWritesCheckLookup) {
@@ -706,7 +708,7 @@ TEST_F(TavpatchCheckTest, TakesTheDataFolderItselfToo) {
 TEST_F(TavpatchCheckTest, FileOfUnknownLengthStopsAtTheFirstRecord) {
   WriteDictionary("engtoEng.dic", StandardDictionary().bytes());
   const Bytes original = StandardDictionary().bytes();
-  fakes::RecordingFiles files(platform::SystemFiles());
+  fakes::FaultFiles files(platform::SystemFiles());
   files.ReportLength(-1, "engtoEng.dic");
 
   const Outcome dry_run = Run({"check", description_, installation()}, files);
@@ -715,8 +717,8 @@ TEST_F(TavpatchCheckTest, FileOfUnknownLengthStopsAtTheFirstRecord) {
                              "section-element position 100 bound none "
                              "length -1 "),
             std::string::npos);
-  EXPECT_EQ(files.Calls(fakes::RecordingFiles::Operation::kWrite), 0);
-  EXPECT_EQ(files.StillOpen(), 0u);
+  EXPECT_EQ(files.Calls(fakes::FaultFiles::Operation::kWrite), 0);
+  EXPECT_EQ(files.OpenHandles(), 0u);
 
   const FolderCheck check =
       CheckFolder(files, description_.c_str(), installation().c_str());
@@ -729,10 +731,10 @@ TEST_F(TavpatchCheckTest, FileOfUnknownLengthStopsAtTheFirstRecord) {
 TEST_F(TavpatchCheckTest, AReadFailingInTheDryRunIsAProblem) {
   WriteDictionary("engtoEng.dic", StandardDictionary().bytes());
   WriteDictionary("engtoGer.dic", StandardDictionary().bytes());
-  fakes::RecordingFiles files(platform::SystemFiles());
+  fakes::FaultFiles files(platform::SystemFiles());
   // The description's read, the three of the check test, then the first of
   // the records.
-  files.FailCall(fakes::RecordingFiles::Operation::kRead, 5);
+  files.FailCall(fakes::FaultFiles::Operation::kRead, 5);
   const Outcome dry_run = Run({"check", description_, installation()}, files);
   EXPECT_EQ(dry_run.code, 1);
   EXPECT_NE(dry_run.out.find("\nEng stopped record 0 access-failed "
@@ -740,8 +742,8 @@ TEST_F(TavpatchCheckTest, AReadFailingInTheDryRunIsAProblem) {
             std::string::npos);
   EXPECT_NE(dry_run.out.find("\nGer applied "), std::string::npos);
   EXPECT_NE(dry_run.out.find("\nproblems 1\n"), std::string::npos);
-  EXPECT_EQ(files.Calls(fakes::RecordingFiles::Operation::kWrite), 0);
-  EXPECT_EQ(files.StillOpen(), 0u);
+  EXPECT_EQ(files.Calls(fakes::FaultFiles::Operation::kWrite), 0);
+  EXPECT_EQ(files.OpenHandles(), 0u);
 }
 
 TEST_F(TavpatchCheckTest, InvalidOrEmptyDescriptionOpensNoDictionary) {

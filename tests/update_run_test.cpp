@@ -11,7 +11,7 @@
 #include "tests/support/expected_texts.h"
 #include "tests/support/fake_desktop.h"
 #include "tests/support/fake_registry.h"
-#include "tests/support/recording_files.h"
+#include "tests/support/fault_files.h"
 #include "tests/support/temp_folder.h"
 #include "update/only_copy.h"
 
@@ -100,7 +100,7 @@ class UpdateRunTest : public ::testing::Test {
   fakes::FakeClock clock_;
   fakes::FakeProcess process_;
   fakes::FakeRegistry registry_;
-  fakes::RecordingFiles files_{platform::SystemFiles()};
+  fakes::FaultFiles files_{platform::SystemFiles()};
   fakes::BoxRecorder boxes_;
   fakes::FakeWindows windows_{clock_};
   fakes::FakeShell shell_{clock_};
@@ -180,7 +180,7 @@ TEST_F(UpdateRunTest, AFullRunUpdatesEverythingAndRestartsTheProduct) {
   EXPECT_EQ(update_, shell_.starts[1].directory);
   EXPECT_EQ(install_ + "tavelon.exe", shell_.starts[2].file);
   EXPECT_EQ(install_, shell_.starts[2].directory);
-  EXPECT_EQ(0u, files_.StillOpen());
+  EXPECT_EQ(0u, files_.OpenHandles());
 }
 
 // Every platform call of a whole run, reduced to the step it belongs to:
@@ -552,7 +552,7 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
       if (!c.dictionary_refused) {
         EXPECT_EQ(c.patched, test_support::ReadBytes(dictionary_) != before);
       }
-      EXPECT_EQ(0u, files_.StillOpen());
+      EXPECT_EQ(0u, files_.OpenHandles());
       for (const auto& open : files_.opens()) {
         if (open.path.find("upd") != std::string::npos &&
             open.path.find(".exe") != std::string::npos) {

@@ -1,18 +1,20 @@
-// A whole update run against stand-ins: files in memory, the registry,
-// windows, shell, sleeping and message boxes. The product is installed in
-// C:\Tavelon\ (its Run entry names C:\Tavelon\tavelon.exe) and is running;
-// the update program and its three installers lie in D:\Update\; it is
-// started with the argument m. Each test adds the files it needs.
+// A whole update run against stand-ins: files (in memory unless the test
+// gives others), the registry, windows, shell, sleeping and message boxes. The
+// product is installed in C:\Tavelon\ (its Run entry names
+// C:\Tavelon\tavelon.exe) and is running; the update program and its three
+// installers lie in D:\Update\; it is started with the argument m. Each test
+// adds the files it needs.
 #pragma once
 
 #include <string>
 #include <vector>
 
-#include "platform/memory_files.h"
 #include "platform/system.h"
 #include "tests/support/box_recorder.h"
 #include "tests/support/fake_desktop.h"
 #include "tests/support/fake_registry.h"
+#include "tests/support/fault_files.h"
+#include "tests/support/memory_files.h"
 #include "update/update_run.h"
 
 namespace tavelon::test_support {
@@ -32,7 +34,10 @@ inline void CountWholeRunPause() { ++whole_run_pauses; }
 
 class WholeRun {
  public:
-  WholeRun() {
+  // Over the files in memory, or over `inner` (the system's, say); either
+  // way through the fault-injecting wrapper.
+  explicit WholeRun(platform::Files* inner = nullptr)
+      : files(inner != nullptr ? *inner : memory) {
     registry.SetValue(platform::RegistryRoot::kCurrentUser, kRunEntryKey,
                       "Tavelon Translator", fakes::kRegSz,
                       std::string(kInstallationFolder) + "tavelon.exe" + '\0');
@@ -94,7 +99,8 @@ class WholeRun {
   fakes::FakeClock clock;
   fakes::FakeProcess process;
   fakes::FakeRegistry registry;
-  platform::MemoryFiles files;
+  fakes::MemoryFiles memory;
+  fakes::FaultFiles files;
   fakes::BoxRecorder boxes;
   fakes::FakeWindows windows{clock};
   fakes::FakeShell shell{clock};
