@@ -94,4 +94,75 @@ class DictionaryBuilder {
   Bytes bytes_;
 };
 
+// The tests' dictionaries: sections 0 to sections - 1, the entry table of
+// section s at table + table_step * s with entries 0 to entries - 1, the
+// item of entry e at item + item_step * s + 5 * e.
+struct DictionaryLayout {
+  std::size_t length = 1000;
+  int sections = 5, entries = 10;
+  std::int32_t table = 200, table_step = 40;
+  std::int32_t item = 500, item_step = 50;
+
+  DictionaryBuilder Build() const {
+    DictionaryBuilder builder(length);
+    for (int s = 0; s < sections; ++s) {
+      builder.Section(s, table + table_step * s);
+      for (int e = 0; e < entries; ++e) {
+        builder.Entry(table + table_step * s, e, item + item_step * s + 5 * e);
+      }
+    }
+    return builder;
+  }
+  Bytes Clean() const { return Build().bytes(); }
+  // Where the value of entry e of section s lies.
+  std::size_t ValueAt(int s, int e) const {
+    return static_cast<std::size_t>(item + item_step * s + 5 * e + 1);
+  }
+};
+
+// What the update should make of a dictionary file, worked out on a copy:
+// the check test follows the check record's chain within the bytes; the
+// records then go in order, each position allowed only when its four
+// bytes lie within the original length.
+struct PatchModel {
+  Bytes bytes;
+  bool patched = false;  // went through record application
+  bool stopped = false;  // a position was out of bounds
+};
+
+inline PatchModel Model(const Bytes& file, const std::vector<Record>& records) {
+  PatchModel expected{file};
+  Bytes& bytes = expected.bytes;
+  const std::int64_t length = static_cast<std::int64_t>(bytes.size());
+  const auto within = [&](std::int64_t p) { return p >= 0 && p + 4 <= length; };
+  // The position of a record's value, or -1 when its chain leaves the file.
+  const auto value_at = [&](const Record& record) -> std::int64_t {
+    std::int64_t p = DictionaryBuilder::kSectionTable + 4 * record.section;
+    for (int level = 0; level < 3; ++level) {
+      if (!within(p)) return -1;
+      if (level == 2) return p;
+      const std::int64_t element = static_cast<std::int32_t>(
+          GetUint32(bytes, static_cast<std::size_t>(p)));
+      p = level == 0 ? element + 4 * record.entry : element + 1;
+    }
+    return -1;
+  };
+  const Record& check = records.back();
+  const std::int64_t check_at = value_at(check);
+  if (check_at >= 0 &&
+      GetUint32(bytes, static_cast<std::size_t>(check_at)) == check.value) {
+    return expected;
+  }
+  expected.patched = true;
+  for (const Record& record : records) {
+    const std::int64_t position = value_at(record);
+    if (position < 0) {
+      expected.stopped = true;
+      break;
+    }
+    PutUint32(bytes, static_cast<std::size_t>(position), record.value);
+  }
+  return expected;
+}
+
 }  // namespace tavelon::test_support
