@@ -1,9 +1,12 @@
-// What the user sees when something is wrong: whole update runs, each with
-// one kind of bad input, checked for the message boxes, the exit code, and
-// that nothing that was there before is lost or spoiled.
+// What the user sees: whole update runs, one row for each distinct way a
+// run can end, checked for the message boxes, the exit code, what was
+// started, and that nothing that was there before is lost or spoiled.
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <functional>
+#include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,170 +17,264 @@
 namespace tavelon::update {
 namespace {
 
-using expected::kCannotOpen;
-using expected::kCompleted;
-using expected::kNotFound;
-using expected::kSeekError;
-using expected::kUnreadable;
-
+using namespace expected;  // NOLINT: the texts the user reads
 using platform::RegistryRoot;
 using test_support::Bytes;
 using test_support::DescriptionBytes;
-using test_support::DictionaryBuilder;
 using test_support::kAppPathsKey;
 using test_support::kRunEntryKey;
 using test_support::Record;
 using test_support::WholeRun;
+using Taken = platform::OnlyCopyLock::Taken;
 
-// A dictionary of 600 bytes: sections 0 to 2, entry tables at 200 + 40 s,
+// Dictionaries of 600 bytes: sections 0 to 2, entry tables at 200 + 40 s,
 // the item of entry e of section s at 400 + 40 s + 5 e.
-Bytes CleanDictionary(std::size_t length = 600) {
-  DictionaryBuilder builder(length);
-  for (int s = 0; s < 3; ++s) {
-    builder.Section(s, 200 + 40 * s);
-    for (int e = 0; e < 5; ++e) {
-      builder.Entry(200 + 40 * s, e, 400 + 40 * s + 5 * e);
-    }
-  }
-  return builder.bytes();
-}
-std::size_t ValueAt(int section, int entry) {
-  return static_cast<std::size_t>(400 + 40 * section + 5 * entry + 1);
-}
+constexpr test_support::DictionaryLayout kLayout{600, 3, 5, 200, 40, 400, 40};
 const std::vector<Record> kRecords = {
     {0, 0, 0x11111111u}, {2, 4, 0x22222222u}, {1, 1, 0xC0FFEE00u}};
-Bytes PatchedDictionary() {
-  Bytes bytes = CleanDictionary();
-  for (const Record& r : kRecords) {
-    test_support::PutUint32(bytes, ValueAt(r.section, r.entry), r.value);
+Bytes Clean(std::size_t length = 600) {
+  test_support::DictionaryLayout layout = kLayout;
+  layout.length = length;
+  return layout.Clean();
+}
+Bytes Patched() { return test_support::Model(Clean(), kRecords).bytes; }
+
+struct Box {
+  std::string text, caption;
+  std::uint32_t flags;
+  bool operator==(const Box& other) const {
+    return text == other.text && caption == other.caption &&
+           flags == other.flags;
   }
-  return bytes;
+};
+std::ostream& operator<<(std::ostream& out, const Box& box) {
+  return out << "[" << box.caption << "] " << box.text << " (" << box.flags
+             << ")";
+}
+std::vector<Box> BoxesOf(const WholeRun& run) {
+  std::vector<Box> boxes;
+  for (const auto& box : run.boxes.boxes) {
+    boxes.push_back({box.text, box.caption, box.flags});
+  }
+  return boxes;
+}
+const Box kArgumentBox = {"Error in argument!", kCaption, kWarningFlags};
+const Box kRunningBox = {"The update is already running.", kCaption,
+                         kWarningFlags};
+const Box kNotFoundBox = {kNotFound, kCaption, kWarningFlags};
+const Box kUnreadableBox = {kUnreadable, kCaption, kFailureFlags};
+const Box kRefusedBox = {kDictionariesRefused, kCaption, kFailureFlags};
+const Box kCompletedBox = {kCompleted, kCaption, kCompletedFlags};
+Box Warning(const char* text, const char* code) {
+  return {text, WholeRun::Dictionary(code), kWarningFlags};
 }
 
-std::vector<std::string> Texts(const WholeRun& run) {
-  std::vector<std::string> texts;
-  for (const auto& box : run.boxes.boxes) texts.push_back(box.text);
-  return texts;
+const std::string kSpeech = WholeRun::Installer("MSpchapi.exe");
+const std::string kVoice = WholeRun::Installer("Msttsm22.exe");
+const std::string kProduct = WholeRun::Product();
+const std::vector<std::string> kAllStarts = {kSpeech, kVoice, kProduct};
+
+// A run that stops before changing anything: no file opened, no key
+// written, no window closed, no program started.
+constexpr int kStopped = kExitStoppedBeforeChanges;
+
+// Sets the installation's entries afresh: a Run entry and an App Paths
+// entry, either empty for none.
+void Entries(WholeRun& run, const std::string& command,
+             const std::string& app_path) {
+  run.registry = fakes::FakeRegistry();
+  if (!command.empty()) {
+    run.registry.SetValue(RegistryRoot::kCurrentUser, kRunEntryKey,
+                          "Tavelon Translator", fakes::kRegSz, command + '\0');
+  }
+  if (!app_path.empty()) {
+    run.registry.SetValue(RegistryRoot::kLocalMachine, kAppPathsKey, "Path",
+                          fakes::kRegSz, app_path + '\0');
+  }
 }
 
-// Everything a run that stops before changing anything must leave as it
-// was: no file opened, no key written, no program started.
-void ExpectNothingTouched(const WholeRun& run) {
-  EXPECT_EQ(run.files.Calls(fakes::FaultFiles::Operation::kOpen), 0);
-  EXPECT_EQ(run.registry.Calls(fakes::FakeRegistry::Operation::kCreateForSet),
-            0);
-  EXPECT_EQ(run.Option(), nullptr);
-  EXPECT_TRUE(run.Starts().empty());
-  EXPECT_TRUE(run.windows.closed.empty());
-  EXPECT_EQ(run.registry.open_handles(), 0u);
-}
-
-TEST(BadInputTest, AnEmptyArgumentStopsBeforeAnything) {
-  for (const char* command_line :
-       {"TavelonUpdate.exe", "TavelonUpdate.exe   ", "TavelonUpdate.exe \t",
-        "\"D:\\Update\\TavelonUpdate.exe\""}) {
-    SCOPED_TRACE(command_line);
+TEST(RunOutcomeTest, WhatTheUserSeesForEachWayARunEnds) {
+  const std::string long_folder = "C:\\" + std::string(124, 'p');
+  const auto module_folder = [](std::size_t length) {
+    return "D:\\" + std::string(length - 21, 'u');  // + "\TavelonUpdate.exe"
+  };
+  struct Row {
+    const char* what;
+    std::function<void(WholeRun&)> arrange;
+    int exit_code;
+    std::vector<Box> boxes;
+    std::vector<std::string> starts = kAllStarts;
+    // The dictionaries after the run, by path; the English one patched
+    // unless the row says otherwise.
+    std::map<std::string, Bytes> dictionaries = {
+        {WholeRun::Dictionary("Eng"), Patched()}};
+  };
+  const std::map<std::string, Bytes> unchanged = {
+      {WholeRun::Dictionary("Eng"), Clean()}};
+  const auto argument = [](const char* command_line) {
+    return [command_line](WholeRun& run) {
+      run.process.command_line = command_line;
+    };
+  };
+  const Row rows[] = {
+      {"completed", [](WholeRun&) {}, kExitCompleted, {kCompletedBox}},
+      {"no argument", argument("TavelonUpdate.exe"), kStopped, {kArgumentBox}},
+      {"blank argument",
+       argument("TavelonUpdate.exe  \t "),
+       kStopped,
+       {kArgumentBox}},
+      {"quoted program only",
+       argument("\"D:\\Update\\TavelonUpdate.exe\""),
+       kStopped,
+       {kArgumentBox}},
+      {"another copy running",
+       [](WholeRun& run) { run.only_copy.local_mutex = Taken::kHeldElsewhere; },
+       kStopped,
+       {kRunningBox}},
+      {"no installation entries",
+       [](WholeRun& run) { Entries(run, "", ""); },
+       kStopped,
+       {kNotFoundBox}},
+      {"App Paths when the Run entry gives no folder, backslash appended",
+       [](WholeRun& run) { Entries(run, "tavelon.exe", "C:\\Tavelon"); },
+       kExitCompleted,
+       {kCompletedBox}},
+      {"App Paths with its own backslash",
+       [](WholeRun& run) { Entries(run, "", "C:\\Tavelon\\"); },
+       kExitCompleted,
+       {kCompletedBox}},
+      {"the longest folder the registry gives still holds every path",
+       [&](WholeRun& run) {
+         Entries(run, "", long_folder);
+         run.memory.Add(long_folder + "\\data\\engtoSpa.dic", Clean());
+       },
+       kExitCompleted,
+       {kCompletedBox},
+       {kSpeech, kVoice, long_folder + "\\tavelon.exe"},
+       {{long_folder + "\\data\\engtoSpa.dic", Patched()},
+        {WholeRun::Dictionary("Eng"), Clean()}}},
+      {"info.tmp missing (started from another folder)",
+       [](WholeRun& run) { run.memory = fakes::MemoryFiles(); },
+       2,
+       {kUnreadableBox},
+       kAllStarts,
+       {}},
+      {"info.tmp held by another program",
+       [](WholeRun& run) { run.memory.AddLocked("info.tmp"); },
+       2,
+       {kUnreadableBox},
+       kAllStarts,
+       unchanged},
+      {"info.tmp's header in another letter case",
+       [](WholeRun& run) {
+         Bytes bytes = DescriptionBytes(kRecords);
+         bytes[0] = 't';
+         run.memory.Add("info.tmp", bytes);
+       },
+       2,
+       {kUnreadableBox},
+       kAllStarts,
+       unchanged},
+      {"every dictionary found refused",
+       [](WholeRun& run) { run.memory.AddLocked(WholeRun::Dictionary("Eng")); },
+       2,
+       {Warning(kCannotOpen, "Eng"), kRefusedBox},
+       kAllStarts,
+       unchanged},
+      {"already patched",
+       [](WholeRun& run) {
+         run.memory.Add(WholeRun::Dictionary("Eng"), Patched());
+       },
+       kExitCompleted,
+       {kCompletedBox}},
+      {"a description without records",
+       [](WholeRun& run) { run.memory.Add("info.tmp", DescriptionBytes({})); },
+       kExitCompleted,
+       {kCompletedBox},
+       kAllStarts,
+       unchanged},
+      {"no installers, not reported",
+       [](WholeRun& run) {
+         run.shell.results.erase(kSpeech);
+         run.shell.results.erase(kVoice);
+       },
+       kExitCompleted,
+       {kCompletedBox},
+       {kSpeech, kProduct}},
+      {"no voice installer",
+       [](WholeRun& run) { run.shell.results.erase(kVoice); },
+       kExitCompleted,
+       {kCompletedBox}},
+      {"no product program",
+       [](WholeRun& run) { run.shell.results.erase(kProduct); },
+       kExitCompleted,
+       {kCompletedBox}},
+      {"program path of 255 characters",
+       [&](WholeRun& run) {
+         const std::string folder = module_folder(255);
+         run.process.module_path = folder + "\\TavelonUpdate.exe";
+         run.shell.results[folder + "\\MSpchapi.exe"] = 42;
+         run.shell.results[folder + "\\Msttsm22.exe"] = 42;
+       },
+       kExitCompleted,
+       {kCompletedBox},
+       {module_folder(255) + "\\MSpchapi.exe",
+        module_folder(255) + "\\Msttsm22.exe", kProduct}},
+      // Cut short by the system, or failed: never a bare name the system
+      // would look for in the current folder and the path.
+      {"program path beyond 255 characters",
+       [&](WholeRun& run) {
+         run.process.module_path = module_folder(300) + "\\TavelonUpdate.exe";
+       },
+       kExitCompleted,
+       {kCompletedBox},
+       {kProduct}},
+      {"program path unknown",
+       [](WholeRun& run) { run.process.fail_module_path = true; },
+       kExitCompleted,
+       {kCompletedBox},
+       {kProduct}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
     WholeRun run;
     run.memory.Add("info.tmp", DescriptionBytes(kRecords));
-    run.process.command_line = command_line;
-    EXPECT_EQ(run.Run(), kExitStoppedBeforeChanges);
-    EXPECT_EQ(Texts(run), std::vector<std::string>{"Error in argument!"});
-    EXPECT_TRUE(run.registry.attempts().empty());
-    ExpectNothingTouched(run);
-  }
-}
+    run.memory.Add(WholeRun::Dictionary("Eng"), Clean());
+    row.arrange(run);
+    const fakes::MemoryFiles before = run.memory;
 
-// Registry entries that lead to no folder: the one message, exit code 1,
-// and nothing changed anywhere.
-TEST(BadInputTest, RegistryEntriesThatGiveNoFolderStopTheRun) {
-  struct Case {
-    const char* name;
-    const char* run_entry;  // nullptr: no value
-    std::string app_paths;  // empty: no value
-    bool refuse_run_key;
-  };
-  const std::string long_path = "C:\\" + std::string(130, 'x') + "\\t.exe";
-  const Case cases[] = {
-      {"no entries", nullptr, "", false},
-      {"bare program name", "tavelon.exe", "", false},
-      {"Run entry of 128 bytes or more", long_path.c_str(), "", false},
-      {"quotation mark not closed", "\"C:\\Tavelon\\tavelon.exe", "", false},
-      {"folder would be empty", "\\tavelon.exe", "", false},
-      {"App Paths empty", nullptr, std::string(1, '\0'), false},
-      {"Run key refused", "C:\\Tavelon\\tavelon.exe", "", true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    WholeRun run;
-    run.registry = fakes::FakeRegistry();
-    if (c.run_entry != nullptr) {
-      run.registry.SetValue(RegistryRoot::kCurrentUser, kRunEntryKey,
-                            "Tavelon Translator", fakes::kRegSz,
-                            std::string(c.run_entry) + '\0');
-    }
-    if (c.refuse_run_key) {
-      run.registry.DenyAccess(RegistryRoot::kCurrentUser, kRunEntryKey);
-    }
-    if (!c.app_paths.empty()) {
-      run.registry.SetValue(RegistryRoot::kLocalMachine, kAppPathsKey, "Path",
-                            fakes::kRegSz, c.app_paths);
-    }
-    run.memory.Add("info.tmp", DescriptionBytes(kRecords));
-    run.memory.Add(WholeRun::Dictionary("Eng"), CleanDictionary());
-
-    EXPECT_EQ(run.Run(), kExitStoppedBeforeChanges);
-    EXPECT_EQ(Texts(run), std::vector<std::string>{kNotFound});
-    ExpectNothingTouched(run);
-    EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Eng")), CleanDictionary());
-  }
-}
-
-// An update description that cannot be used: the run goes on (the option,
-// the installers, the product) but says that the update failed, exit code
-// 2; no dictionary is opened.
-TEST(BadInputTest, AnUnusableUpdateDescriptionIsReportedAsAFailure) {
-  Bytes lower_case = DescriptionBytes(kRecords);
-  lower_case[0] = 't';
-  Bytes too_long = DescriptionBytes(std::vector<Record>(622, {0, 0, 7}));
-  Bytes cut = DescriptionBytes(kRecords);
-  cut.pop_back();
-  struct Case {
-    const char* name;
-    bool present;
-    bool locked;
-    Bytes bytes;
-  } const cases[] = {
-      {"missing (started from another folder)", false, false, {}},
-      {"held by another program", true, true, {}},
-      {"empty", true, false, {}},
-      {"shorter than its header", true, false, Bytes(29, 'T')},
-      {"not header plus whole records", true, false, cut},
-      {"header in another letter case", true, false, lower_case},
-      {"more than 621 records", true, false, too_long},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    WholeRun run;
-    if (c.locked) {
-      run.memory.AddLocked("info.tmp");
-    } else if (c.present) {
-      run.memory.Add("info.tmp", c.bytes);
-    }
-    run.memory.Add(WholeRun::Dictionary("Ger"), CleanDictionary());
-
-    EXPECT_EQ(run.Run(), kExitDictionariesNotUpdated);
-    EXPECT_EQ(Texts(run), std::vector<std::string>{kUnreadable});
-    EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Ger")), CleanDictionary());
-    EXPECT_EQ(run.files.Calls(fakes::FaultFiles::Operation::kOpen), 1);
+    EXPECT_EQ(run.Run(), row.exit_code);
+    EXPECT_EQ(BoxesOf(run), row.boxes);
+    EXPECT_EQ(run.only_copy.held, 0);
     EXPECT_EQ(run.files.OpenHandles(), 0u);
-    if (c.present && !c.locked) {
-      EXPECT_EQ(*run.memory.Find("info.tmp"), c.bytes);
+    EXPECT_EQ(run.files.BadHandleCalls(), 0);
+    EXPECT_EQ(run.registry.open_handles(), 0u);
+    // Nothing is written but the dictionaries; info.tmp stays as it was.
+    for (const auto& access : run.files.accesses()) {
+      if (access.operation == fakes::FaultFiles::Operation::kWrite) {
+        EXPECT_NE(access.path, "info.tmp");
+      }
+    }
+    if (const Bytes* info = before.Find("info.tmp")) {
+      EXPECT_EQ(*run.memory.Find("info.tmp"), *info);
+    }
+    if (row.exit_code == kStopped) {
+      EXPECT_EQ(run.files.Calls(fakes::FaultFiles::Operation::kOpen), 0);
+      EXPECT_EQ(
+          run.registry.Calls(fakes::FakeRegistry::Operation::kCreateForSet), 0);
+      EXPECT_EQ(run.Option(), nullptr);
+      EXPECT_TRUE(run.Starts().empty());
+      EXPECT_TRUE(run.windows.closed.empty());
+      EXPECT_TRUE(run.windows.cursor_changes.empty());
+      EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Eng")), Clean());
+      continue;
     }
     ASSERT_NE(run.Option(), nullptr);
-    EXPECT_EQ(run.Starts(),
-              (std::vector<std::string>{WholeRun::Installer("MSpchapi.exe"),
-                                        WholeRun::Installer("Msttsm22.exe"),
-                                        WholeRun::Product()}));
+    EXPECT_EQ(run.Starts(), row.starts);
+    for (const auto& [path, bytes] : row.dictionaries) {
+      ASSERT_NE(run.memory.Find(path), nullptr) << path;
+      EXPECT_EQ(*run.memory.Find(path), bytes) << path;
+    }
   }
 }
 
@@ -186,122 +283,35 @@ TEST(BadInputTest, AnUnusableUpdateDescriptionIsReportedAsAFailure) {
 // be brought up to date, captioned with its path; the others are patched;
 // the run completes with exit code 0. No file grows; what a stopped file
 // had written stays, and the next run takes it up again.
-TEST(BadInputTest, DictionaryProblemsAreReportedFileByFile) {
+TEST(RunOutcomeTest, DictionaryProblemsAreReportedFileByFile) {
   WholeRun run;
   run.memory.Add("info.tmp", DescriptionBytes(kRecords));
-  run.memory.AddLocked(WholeRun::Dictionary("Eng"));  // held by a program
-  run.memory.Add(WholeRun::Dictionary("Fre"), PatchedDictionary());  // done
+  run.memory.AddLocked(WholeRun::Dictionary("Eng"));       // held by a program
+  run.memory.Add(WholeRun::Dictionary("Fre"), Patched());  // done
   // Cut short: the second record's item lies past the end.
-  const Bytes truncated = CleanDictionary(ValueAt(2, 4) + 3);
+  const Bytes truncated = Clean(kLayout.ValueAt(2, 4) + 3);
   run.memory.Add(WholeRun::Dictionary("Ger"), truncated);
-  run.memory.Add(WholeRun::Dictionary("Spa"), CleanDictionary());
+  run.memory.Add(WholeRun::Dictionary("Spa"), Clean());
   // Dut, Heb, Ita, Jpn and Ptg are missing: passed over in silence.
-
-  EXPECT_EQ(run.Run(), kExitCompleted);
-  ASSERT_EQ(run.boxes.boxes.size(), 3u);
-  EXPECT_EQ(run.boxes.boxes[0].text, kCannotOpen);
-  EXPECT_EQ(run.boxes.boxes[0].caption, WholeRun::Dictionary("Eng"));
-  EXPECT_EQ(run.boxes.boxes[0].flags, 0x30u);
-  EXPECT_EQ(run.boxes.boxes[1].text, kSeekError);
-  EXPECT_EQ(run.boxes.boxes[1].caption, WholeRun::Dictionary("Ger"));
-  EXPECT_EQ(run.boxes.boxes[1].flags, 0x30u);
-  EXPECT_EQ(run.boxes.boxes[2].text, kCompleted);
-
   Bytes first_only = truncated;
-  test_support::PutUint32(first_only, ValueAt(0, 0), kRecords[0].value);
-  EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Ger")), first_only);
-  EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Fre")), PatchedDictionary());
-  EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Spa")), PatchedDictionary());
-  for (const auto& access : run.files.accesses()) {
-    if (access.operation == fakes::FaultFiles::Operation::kWrite) {
-      EXPECT_NE(access.path, WholeRun::Dictionary("Fre"));
-      EXPECT_NE(access.path, "info.tmp");
+  test_support::PutUint32(first_only, kLayout.ValueAt(0, 0), kRecords[0].value);
+
+  for (int pass = 0; pass < 2; ++pass) {
+    SCOPED_TRACE(pass);
+    run.boxes.boxes.clear();
+    EXPECT_EQ(run.Run(), kExitCompleted);
+    EXPECT_EQ(BoxesOf(run),
+              (std::vector<Box>{Warning(kCannotOpen, "Eng"),
+                                Warning(kSeekError, "Ger"), kCompletedBox}));
+    EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Ger")), first_only);
+    EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Fre")), Patched());
+    EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Spa")), Patched());
+    for (const auto& access : run.files.accesses()) {
+      if (access.operation == fakes::FaultFiles::Operation::kWrite) {
+        EXPECT_NE(access.path, WholeRun::Dictionary("Fre"));
+      }
     }
-  }
-
-  // Again: the same warnings, the finished files left alone, nothing lost.
-  run.boxes.boxes.clear();
-  EXPECT_EQ(run.Run(), kExitCompleted);
-  EXPECT_EQ(Texts(run),
-            (std::vector<std::string>{kCannotOpen, kSeekError, kCompleted}));
-  EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Ger")), first_only);
-  EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Spa")), PatchedDictionary());
-  EXPECT_EQ(run.files.OpenHandles(), 0u);
-}
-
-// The program's own path decides where the installers are looked for: one
-// of up to 255 characters is used, a longer one (cut short by the system)
-// starts no installer, never a bare name. Nothing is shown either way.
-TEST(BadInputTest, AProgramPathBeyond255CharactersStartsNoInstaller) {
-  for (const std::size_t length : {255u, 256u, 300u}) {
-    SCOPED_TRACE(length);
-    WholeRun run;
-    run.memory.Add("info.tmp", DescriptionBytes(kRecords));
-    const std::string name = "\\TavelonUpdate.exe";
-    const std::string folder =
-        "D:\\" + std::string(length - 3 - name.size(), 'u');
-    run.process.module_path = folder + name;
-    run.shell.results[folder + "\\MSpchapi.exe"] = 42;
-    run.shell.results[folder + "\\Msttsm22.exe"] = 42;
-
-    EXPECT_EQ(run.Run(), kExitCompleted);
-    EXPECT_EQ(Texts(run), std::vector<std::string>{kCompleted});
-    const std::vector<std::string> expected =
-        length <= 255 ? std::vector<std::string>{folder + "\\MSpchapi.exe",
-                                                 folder + "\\Msttsm22.exe",
-                                                 WholeRun::Product()}
-                      : std::vector<std::string>{WholeRun::Product()};
-    EXPECT_EQ(run.Starts(), expected);
-  }
-}
-
-// The longest folder the registry can give (127 characters) still leaves
-// room for every dictionary path.
-TEST(BadInputTest, TheLongestInstallationFolderIsPatched) {
-  WholeRun run;
-  const std::string folder = "C:\\" + std::string(124, 'p');
-  ASSERT_EQ(folder.size(), 127u);
-  run.registry = fakes::FakeRegistry();
-  run.registry.SetValue(RegistryRoot::kLocalMachine, kAppPathsKey, "Path",
-                        fakes::kRegSz, folder + '\0');
-  run.memory.Add("info.tmp", DescriptionBytes(kRecords));
-  const std::string dictionary = folder + "\\data\\engtoSpa.dic";
-  run.memory.Add(dictionary, CleanDictionary());
-
-  EXPECT_EQ(run.Run(), kExitCompleted);
-  EXPECT_EQ(Texts(run), std::vector<std::string>{kCompleted});
-  EXPECT_EQ(*run.memory.Find(dictionary), PatchedDictionary());
-  EXPECT_EQ(run.Starts().back(), folder + "\\tavelon.exe");
-}
-
-// Installers or the product that are not there: nothing is shown, the
-// update is still complete, exit code 0.
-TEST(BadInputTest, MissingInstallersOrProductAreNotReported) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> missing;
-    std::vector<std::string> starts;
-  };
-  const std::string speech = WholeRun::Installer("MSpchapi.exe");
-  const std::string voice = WholeRun::Installer("Msttsm22.exe");
-  const std::string product = WholeRun::Product();
-  const Case cases[] = {
-      {"no installers", {speech, voice}, {speech, product}},
-      {"no voice installer", {voice}, {speech, voice, product}},
-      {"no product program", {product}, {speech, voice, product}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    WholeRun run;
-    run.memory.Add("info.tmp", DescriptionBytes(kRecords));
-    run.memory.Add(WholeRun::Dictionary("Ita"), CleanDictionary());
-    for (const std::string& file : c.missing) run.shell.results.erase(file);
-
-    EXPECT_EQ(run.Run(), kExitCompleted);
-    EXPECT_EQ(Texts(run), std::vector<std::string>{kCompleted});
-    EXPECT_EQ(run.Starts(), c.starts);
-    EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Ita")),
-              PatchedDictionary());
+    EXPECT_EQ(run.files.OpenHandles(), 0u);
   }
 }
 

@@ -13,6 +13,7 @@
 #include "tests/support/fake_registry.h"
 #include "tests/support/fault_files.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/whole_run.h"
 #include "update/only_copy.h"
 
 namespace tavelon::update {
@@ -28,17 +29,6 @@ using test_support::DictionaryBuilder;
 constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 constexpr char kOptionsKey[] = "Software\\Tavelon\\Tavelon Translator\\Options";
 
-// The processor-bound pause, counted and noted in the journal instead; it
-// takes pause_ms of the stand-in clock.
-int pauses = 0;
-fakes::FakeClock* pause_clock = nullptr;
-std::uint64_t pause_ms = 0;
-void CountPause() {
-  ++pauses;
-  fakes::Note(&pause_clock->journal, "pause");
-  pause_clock->now_ms += pause_ms;
-}
-
 // A whole run against real files in a scratch folder: the installation in
 // "inst", the program and its installers in "upd", and the current
 // directory wherever the case puts it. Registry, windows, shell and boxes
@@ -52,16 +42,14 @@ class UpdateRunTest : public ::testing::Test {
     update_ = folder_.PathOf("upd") + "\\";
     process_.command_line = "\"" + update_ + "TavelonUpdate.exe\" m";
     process_.module_path = update_ + "TavelonUpdate.exe";
+    registry_ = fakes::FakeRegistry();
     registry_.SetValue(RegistryRoot::kCurrentUser, kRunKey,
                        "Tavelon Translator", fakes::kRegSz,
                        install_ + "tavelon.exe");
-    windows_.windows.push_back({"Tavelon", "Tavelon", 0, ~0ull});
-    shell_.results[update_ + "MSpchapi.exe"] = 42;
-    shell_.results[update_ + "Msttsm22.exe"] = 42;
-    shell_.results[update_ + "Msttsf22.exe"] = 42;
-    pauses = 0;
-    pause_clock = &clock_;
-    pause_ms = 0;
+    shell_.results.clear();
+    for (const char* name : {"MSpchapi.exe", "Msttsm22.exe", "Msttsf22.exe"}) {
+      shell_.results[update_ + name] = 42;
+    }
   }
 
   // One dictionary whose item at 300 the single record (0, 0) sets.
@@ -78,11 +66,7 @@ class UpdateRunTest : public ::testing::Test {
 
   int Run(const std::filesystem::path& current_directory) {
     test_support::CurrentDirectoryGuard guard(current_directory);
-    const RunPlatform system{
-        process_,    registry_,  files_,     boxes_,
-        windows_,    shell_,     sleeper_,   platform::SystemSha256(),
-        run_folder_, only_copy_, CountPause, binding_};
-    return RunUpdate(system);
+    return run_.Run();
   }
   int RunFromUpdateFolder() { return Run(folder_.path() / "upd"); }
 
@@ -97,64 +81,21 @@ class UpdateRunTest : public ::testing::Test {
   test_support::TempFolder folder_;
   std::string install_, update_;
   std::filesystem::path dictionary_;
-  fakes::FakeClock clock_;
-  fakes::FakeProcess process_;
-  fakes::FakeRegistry registry_;
-  fakes::FaultFiles files_{platform::SystemFiles()};
-  fakes::BoxRecorder boxes_;
-  fakes::FakeWindows windows_{clock_};
-  fakes::FakeShell shell_{clock_};
-  fakes::FakeSleeper sleeper_{clock_};
-  fakes::FakeRunFolder run_folder_{clock_};
-  fakes::FakeOnlyCopyLock only_copy_;
-  ReleaseBinding binding_ = kUnbound;
+  // The stand-ins of the run, over the system's files.
+  test_support::WholeRun run_{&platform::SystemFiles()};
+  fakes::FakeClock& clock_ = run_.clock;
+  fakes::FakeProcess& process_ = run_.process;
+  fakes::FakeRegistry& registry_ = run_.registry;
+  fakes::FaultFiles& files_ = run_.files;
+  fakes::BoxRecorder& boxes_ = run_.boxes;
+  fakes::FakeWindows& windows_ = run_.windows;
+  fakes::FakeShell& shell_ = run_.shell;
+  fakes::FakeRunFolder& run_folder_ = run_.run_folder;
+  fakes::FakeOnlyCopyLock& only_copy_ = run_.only_copy;
+  ReleaseBinding& binding_ = run_.binding;
+  int& pauses = run_.pauses;
+  std::uint64_t& pause_ms = run_.pause_ms;
 };
-
-// An empty argument, or another copy of the update already running, stops
-// the run before anything is read, written or started.
-TEST_F(UpdateRunTest, RefusesAnEmptyArgumentBeforeDoingAnything) {
-  WriteDictionaryAndInfo();
-  struct {
-    const char* command_line;
-    bool another_copy;
-    const char* text;
-  } const cases[] = {
-      {"TavelonUpdate.exe", false, "Error in argument!"},
-      {"TavelonUpdate.exe  \t ", false, "Error in argument!"},
-      {"\"C:\\a b\\x.exe\"", false, "Error in argument!"},
-      {"TavelonUpdate.exe m", true, "The update is already running."},
-  };
-  for (const auto& c : cases) {
-    boxes_.boxes.clear();
-    process_.command_line = c.command_line;
-    only_copy_.local_mutex = c.another_copy
-                                 ? platform::OnlyCopyLock::Taken::kHeldElsewhere
-                                 : platform::OnlyCopyLock::Taken::kTaken;
-    EXPECT_EQ(kExitStoppedBeforeChanges, RunFromUpdateFolder());
-    ASSERT_EQ(1u, boxes_.boxes.size());
-    EXPECT_EQ(c.text, boxes_.boxes[0].text);
-    EXPECT_EQ("Tavelon Setup", boxes_.boxes[0].caption);
-    EXPECT_EQ(0x30u, boxes_.boxes[0].flags);
-    EXPECT_EQ(0, only_copy_.held);
-  }
-  EXPECT_TRUE(files_.opens().empty());
-  EXPECT_TRUE(registry_.attempts().empty());
-  EXPECT_TRUE(windows_.cursor_changes.empty());
-  EXPECT_TRUE(shell_.starts.empty());
-}
-
-TEST_F(UpdateRunTest, StopsWhenTheInstallationIsNotFound) {
-  fakes::FakeRegistry empty;
-  registry_ = empty;
-  EXPECT_EQ(kExitStoppedBeforeChanges, RunFromUpdateFolder());
-  ASSERT_EQ(1u, boxes_.boxes.size());
-  EXPECT_EQ("Tavelon Setup", boxes_.boxes[0].caption);
-  EXPECT_TRUE(windows_.closed.empty());
-  EXPECT_TRUE(windows_.cursor_changes.empty());
-  EXPECT_FALSE(registry_.HasKey(RegistryRoot::kCurrentUser, kOptionsKey));
-  EXPECT_TRUE(files_.opens().empty());
-  EXPECT_TRUE(shell_.starts.empty());
-}
 
 TEST_F(UpdateRunTest, AFullRunUpdatesEverythingAndRestartsTheProduct) {
   WriteDictionaryAndInfo();
@@ -181,6 +122,7 @@ TEST_F(UpdateRunTest, AFullRunUpdatesEverythingAndRestartsTheProduct) {
   EXPECT_EQ(install_ + "tavelon.exe", shell_.starts[2].file);
   EXPECT_EQ(install_, shell_.starts[2].directory);
   EXPECT_EQ(0u, files_.OpenHandles());
+  EXPECT_EQ(0, files_.BadHandleCalls());
 }
 
 // Every platform call of a whole run, reduced to the step it belongs to:
@@ -301,52 +243,6 @@ TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
     EXPECT_EQ(closed + c.done_ms + 9000, windows_.looks.back().at_ms);
     EXPECT_EQ("Tavelon", windows_.looks.front().class_name);
   }
-}
-
-// Without a readable info.tmp the run still sets the option, runs the
-// installers and restarts the product, but says that the update failed.
-TEST_F(UpdateRunTest, AnUnreadableUpdateDescriptionIsReportedAsAFailure) {
-  WriteDictionaryAndInfo();
-  const Bytes before = test_support::ReadBytes(dictionary_);
-  EXPECT_EQ(kExitDictionariesNotUpdated,
-            Run(folder_.path()));  // no info.tmp here
-
-  ASSERT_EQ(1u, boxes_.boxes.size());
-  EXPECT_EQ(
-      "Update failed - Could not read the update information file "
-      "info.tmp\nPlease run the update from its own folder and try again",
-      boxes_.boxes[0].text);
-  EXPECT_EQ("Tavelon Setup", boxes_.boxes[0].caption);
-  EXPECT_EQ(kFailureFlags, boxes_.boxes[0].flags);
-  EXPECT_EQ(before, test_support::ReadBytes(dictionary_));
-  EXPECT_EQ(1u, OptionValue());
-  ASSERT_EQ(3u, shell_.starts.size());
-  EXPECT_EQ(install_ + "tavelon.exe", shell_.starts[2].file);
-
-  // Every dictionary found refused (here a folder in its place): the same
-  // kind of failure, with its own advice.
-  std::filesystem::remove(dictionary_);
-  std::filesystem::create_directory(dictionary_);
-  boxes_.boxes.clear();
-  EXPECT_EQ(kExitDictionariesNotUpdated, RunFromUpdateFolder());
-  ASSERT_EQ(2u, boxes_.boxes.size());
-  EXPECT_EQ(
-      "Update failed - Could not write the Tavelon dictionaries\nPlease run "
-      "the update as an administrator and try again",
-      boxes_.boxes[1].text);
-  EXPECT_EQ(kFailureFlags, boxes_.boxes[1].flags);
-  EXPECT_EQ(install_ + "tavelon.exe", shell_.starts.back().file);
-}
-
-TEST_F(UpdateRunTest, AnAlreadyPatchedOrEmptyUpdateStillCompletes) {
-  WriteDictionaryAndInfo();
-  EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
-  EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());  // nothing left to do
-  test_support::WriteBytes(folder_.path() / "upd" / "info.tmp",
-                           test_support::DescriptionBytes({}));
-  EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
-  ASSERT_EQ(3u, boxes_.boxes.size());
-  for (const auto& box : boxes_.boxes) EXPECT_EQ(kCompletedFlags, box.flags);
 }
 
 TEST_F(UpdateRunTest, TheArgumentsFirstCharacterChoosesTheVoice) {
@@ -553,6 +449,7 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
         EXPECT_EQ(c.patched, test_support::ReadBytes(dictionary_) != before);
       }
       EXPECT_EQ(0u, files_.OpenHandles());
+      EXPECT_EQ(0, files_.BadHandleCalls());
       for (const auto& open : files_.opens()) {
         if (open.path.find("upd") != std::string::npos &&
             open.path.find(".exe") != std::string::npos) {
@@ -743,37 +640,6 @@ TEST(OnlyCopyTest, TakesTheMarkInTheNamespaceThatTheRightsAllow) {
     lock.local_mutex = c.local_mutex;
     EXPECT_EQ(c.begins, BeginOnlyCopy(lock, c.elevated));
     EXPECT_EQ(c.steps, lock.steps);
-  }
-}
-
-// A module path that failed or was cut short gives no update folder, and
-// then no installer is started: never a bare file name the system would
-// look for in the current directory and the path.
-TEST_F(UpdateRunTest, NoInstallersWithoutTheProgramsOwnFolder) {
-  const std::string long_path = "C:\\" + std::string(260, 'x') + "\\T.exe";
-  for (bool fail : {true, false}) {
-    shell_.starts.clear();
-    process_.fail_module_path = fail;
-    process_.module_path = long_path;
-    EXPECT_EQ(kExitDictionariesNotUpdated, Run(folder_.path()));
-    ASSERT_EQ(1u, shell_.starts.size());
-    EXPECT_EQ(install_ + "tavelon.exe", shell_.starts[0].file);
-  }
-}
-
-TEST_F(UpdateRunTest, AppendsOneBackslashToTheInstallationFolder) {
-  constexpr char kAppPaths[] =
-      "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\App Paths\\tavelon.exe";
-  for (const char* path : {"C:\\Prog\\Tavelon", "C:\\Prog\\Tavelon\\"}) {
-    fakes::FakeRegistry registry;
-    registry.SetValue(RegistryRoot::kLocalMachine, kAppPaths, "Path",
-                      fakes::kRegSz, path);
-    registry_ = registry;
-    shell_.starts.clear();
-    Run(folder_.path());
-    ASSERT_FALSE(shell_.starts.empty());
-    EXPECT_EQ("C:\\Prog\\Tavelon\\tavelon.exe", shell_.starts.back().file);
-    EXPECT_EQ("C:\\Prog\\Tavelon\\", shell_.starts.back().directory);
   }
 }
 

@@ -28,10 +28,6 @@ inline constexpr char kAppPathsKey[] =
 inline constexpr char kOptionsKey[] =
     "Software\\Tavelon\\Tavelon Translator\\Options";
 
-// The processor-bound pause after closing the product, counted instead.
-inline int whole_run_pauses = 0;
-inline void CountWholeRunPause() { ++whole_run_pauses; }
-
 class WholeRun {
  public:
   // Over the files in memory, or over `inner` (the system's, say); either
@@ -74,9 +70,10 @@ class WholeRun {
         platform::SystemSha256(),
         run_folder,
         only_copy,
-        CountWholeRunPause,
+        Pause,
         binding};
-    whole_run_pauses = 0;
+    Current() = this;
+    pauses = 0;
     return update::RunUpdate(system);
   }
 
@@ -96,6 +93,11 @@ class WholeRun {
                               "EnableExpressions");
   }
 
+  // The processor-bound pause after closing the product: counted, noted in
+  // the journal, and taking pause_ms of the stand-in clock.
+  int pauses = 0;
+  std::uint64_t pause_ms = 0;
+
   fakes::FakeClock clock;
   fakes::FakeProcess process;
   fakes::FakeRegistry registry;
@@ -108,6 +110,18 @@ class WholeRun {
   fakes::FakeRunFolder run_folder{clock};
   fakes::FakeOnlyCopyLock only_copy;
   update::ReleaseBinding binding = update::kUnbound;
+
+ private:
+  static WholeRun*& Current() {
+    static WholeRun* current = nullptr;
+    return current;
+  }
+  static void Pause() {
+    WholeRun& run = *Current();
+    ++run.pauses;
+    fakes::Note(&run.clock.journal, "pause");
+    run.clock.now_ms += run.pause_ms;
+  }
 };
 
 }  // namespace tavelon::test_support
