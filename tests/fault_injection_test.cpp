@@ -196,63 +196,6 @@ void SeekWarning(Outcome* outcome, const std::string& path) {
   outcome->warnings[Order(path)] = {kSeekError, path, kWarningFlags};
 }
 
-// A shell whose call number `fail` (from 1) fails: a start does not start
-// its program, the elevation is not known.
-class FailingShell final : public platform::Shell {
- public:
-  FailingShell(platform::Shell& inner, int fail) : inner_(inner), fail_(fail) {}
-  std::intptr_t Open(const char* file, const char* directory) override {
-    const std::intptr_t result = inner_.Open(file, directory);
-    return ++calls == fail_ ? 0 : result;  // 0: out of memory
-  }
-  bool IsElevated() override {
-    const bool elevated = inner_.IsElevated();
-    return ++calls == fail_ ? false : elevated;
-  }
-  bool OpenFromDesktop(const char* file, const char* directory) override {
-    const bool started = inner_.OpenFromDesktop(file, directory);
-    return ++calls == fail_ ? false : started;
-  }
-  int calls = 0;
-
- private:
-  platform::Shell& inner_;
-  int fail_;
-};
-
-// Windows whose look number `fail` (from 1) finds nothing.
-class FailingWindows final : public platform::Windows {
- public:
-  FailingWindows(platform::Windows& inner, int fail)
-      : inner_(inner), fail_(fail) {}
-  bool FindTopLevel(const char* class_name, const char* title,
-                    platform::WindowHandle* window) override {
-    const bool found = inner_.FindTopLevel(class_name, title, window);
-    return ++calls == fail_ ? false : found;
-  }
-  void SendClose(platform::WindowHandle window) override {
-    inner_.SendClose(window);
-  }
-  bool OpenWindowProcess(platform::WindowHandle window,
-                         platform::ProcessHandle* process) override {
-    return inner_.OpenWindowProcess(window, process);
-  }
-  bool WaitForProcessEnd(platform::ProcessHandle process,
-                         std::uint32_t milliseconds) override {
-    return inner_.WaitForProcessEnd(process, milliseconds);
-  }
-  void CloseProcess(platform::ProcessHandle process) override {
-    inner_.CloseProcess(process);
-  }
-  void ShowWaitCursor() override { inner_.ShowWaitCursor(); }
-  void ShowArrowCursor() override { inner_.ShowArrowCursor(); }
-  int calls = 0;
-
- private:
-  platform::Windows& inner_;
-  int fail_;
-};
-
 enum class Scenario { kRunEntry, kBothEntries };
 
 // A whole run with the files before the update in memory, with the App
@@ -277,12 +220,15 @@ class Rig : public WholeRun {
     shell.elevated = true;
   }
 
+  // Fails the shell's call number fail_shell (a start does not start its
+  // program, the elevation is not known) and look number fail_window for a
+  // window (it finds nothing); 0 for none.
   int Run(int fail_shell = 0, int fail_window = 0) {
-    FailingShell failing_shell(shell, fail_shell);
-    FailingWindows failing_windows(windows, fail_window);
-    const int exit_code = WholeRun::Run(&failing_shell, &failing_windows);
-    shell_calls = failing_shell.calls;
-    window_calls = failing_windows.calls;
+    shell.failing.Fail(0, fail_shell);
+    windows.failing_look.Fail(0, fail_window);
+    const int exit_code = WholeRun::Run();
+    shell_calls = shell.failing.Calls(0);
+    window_calls = windows.failing_look.Calls(0);
     return exit_code;
   }
 

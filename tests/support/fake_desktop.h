@@ -57,12 +57,14 @@ class FakeShell final : public platform::Shell {
     Note(&clock_.journal, "start " + path.substr(path.rfind('\\') + 1));
     starts.push_back({file, directory, clock_.now_ms, false});
     auto found = results.find(file);
-    // 2 is what the shell returns for a file that does not exist.
+    // 2 is what the shell returns for a file that does not exist, 0 when
+    // it is out of memory.
+    if (failing.Count(0)) return 0;
     return found == results.end() ? 2 : found->second;
   }
   bool IsElevated() override {
     Note(&clock_.journal, "elevated?");
-    return elevated;
+    return !failing.Count(0) && elevated;
   }
   // Starts what Open would start, when the desktop's shell works.
   bool OpenFromDesktop(const char* file, const char* directory) override {
@@ -71,12 +73,15 @@ class FakeShell final : public platform::Shell {
          "start from desktop " + path.substr(path.rfind('\\') + 1));
     starts.push_back({file, directory, clock_.now_ms, true});
     auto found = results.find(file);
-    return desktop_shell_works && found != results.end() && found->second > 32;
+    return !failing.Count(0) && desktop_shell_works && found != results.end() &&
+           found->second > 32;
   }
   std::map<std::string, std::intptr_t> results;  // by full path
   bool elevated = false;
   bool desktop_shell_works = true;
   std::vector<ShellStart> starts;
+  // Each call, a start or the question of elevation, counted as one kind.
+  CallCounter<1> failing;
 
  private:
   FakeClock& clock_;
@@ -102,6 +107,7 @@ class FakeWindows final : public platform::Windows {
                     platform::WindowHandle* window) override {
     Note(&clock_.journal, std::string("find ") + class_name);
     looks.push_back({class_name, title, clock_.now_ms});
+    if (failing_look.Count(0)) return false;
     for (std::size_t i = 0; i < windows.size(); ++i) {
       const FakeWindow& w = windows[i];
       if (w.class_name == class_name && w.title == title &&
@@ -169,6 +175,8 @@ class FakeWindows final : public platform::Windows {
   int open_processes = 0;
   std::uint64_t close_handling_ms = 0;
   std::vector<std::string> cursor_changes;
+  // The looks for a window, counted; the one made to fail finds nothing.
+  CallCounter<1> failing_look;
 
  private:
   FakeClock& clock_;

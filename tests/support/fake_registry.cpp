@@ -47,15 +47,12 @@ void FakeRegistry::DenyAccess(platform::RegistryRoot root,
 
 void FakeRegistry::FailCall(Operation operation, int number,
                             platform::QueryStatus query_status) {
-  failures_[static_cast<int>(operation)] = number;
+  counter_.Fail(static_cast<int>(operation), number);
   if (operation == Operation::kQuery) failed_query_status_ = query_status;
 }
 
 bool FakeRegistry::CountAndCheck(Operation operation) {
-  const int index = static_cast<int>(operation);
-  const int number = ++calls_[index];
-  const auto failure = failures_.find(index);
-  return failure != failures_.end() && failure->second == number;
+  return counter_.Count(static_cast<int>(operation));
 }
 
 bool FakeRegistry::HasKey(platform::RegistryRoot root,

@@ -68,7 +68,7 @@ class FakeRegistry final : public platform::Registry {
       Operation operation, int number,
       platform::QueryStatus query_status = platform::QueryStatus::kFailed);
   int Calls(Operation operation) const {
-    return calls_[static_cast<int>(operation)];
+    return counter_.Calls(static_cast<int>(operation));
   }
 
   bool HasKey(platform::RegistryRoot root, const std::string& path) const;
@@ -125,8 +125,7 @@ class FakeRegistry final : public platform::Registry {
   platform::RegistryKey next_handle_ = 0x1000;
   int bad_closes_ = 0;
   bool fail_writes_ = false;
-  int calls_[4] = {0, 0, 0, 0};
-  std::map<int, int> failures_;  // the failing call's number, by operation
+  CallCounter<4> counter_;
   platform::QueryStatus failed_query_status_ = platform::QueryStatus::kFailed;
 };
 

@@ -7,11 +7,6 @@ namespace tavelon::fakes {
 using platform::FileHandle;
 using platform::OpenStatus;
 
-void FaultFiles::FailCall(Operation operation, int number,
-                          std::uint32_t transferred) {
-  failures_[static_cast<int>(operation)] = {number, transferred};
-}
-
 std::vector<std::string> FaultFiles::OpenedPaths() const {
   std::vector<std::string> paths;
   for (const OpenCall& call : opens_) paths.push_back(call.path);
@@ -20,13 +15,10 @@ std::vector<std::string> FaultFiles::OpenedPaths() const {
 
 bool FaultFiles::CountAndCheck(Operation operation,
                                std::uint32_t* transferred) {
-  const int number = ++calls_[static_cast<int>(operation)];
-  const auto failure = failures_.find(static_cast<int>(operation));
-  if (failure == failures_.end() || failure->second.first != number) {
-    return false;
-  }
+  const int kind = static_cast<int>(operation);
+  if (!counter_.Count(kind)) return false;
   if (transferred != nullptr) {
-    *transferred = std::min(*transferred, failure->second.second);
+    *transferred = std::min(*transferred, transferred_[kind]);
   }
   return true;
 }
@@ -86,7 +78,7 @@ std::uint32_t FaultFiles::Read(FileHandle file, void* buffer,
   if (handle == nullptr) return 0;
   const std::uint32_t read =
       allowed == 0 ? 0 : inner_.Read(file, buffer, allowed);
-  if (read > 0 && calls_[static_cast<int>(Operation::kRead)] == changed_read_) {
+  if (read > 0 && Calls(Operation::kRead) == changed_read_) {
     static_cast<unsigned char*>(buffer)[0] ^= 0xFF;
   }
   Log(*handle, Operation::kRead, handle->position, size, read);

@@ -51,7 +51,11 @@ class FaultFiles final : public platform::Files {
   // reports so; a failing open reports kFailed, a failing length -1, a
   // failing positioning, flush or IsOwnFile false; a failing close still
   // releases the file, as the system's does.
-  void FailCall(Operation operation, int number, std::uint32_t transferred = 0);
+  void FailCall(Operation operation, int number,
+                std::uint32_t transferred = 0) {
+    counter_.Fail(static_cast<int>(operation), number);
+    transferred_[static_cast<int>(operation)] = transferred;
+  }
   // Read number `number` delivers other bytes than the file holds, as a
   // file changed underneath the reader would.
   void ChangeRead(int number) { changed_read_ = number; }
@@ -63,7 +67,7 @@ class FaultFiles final : public platform::Files {
   }
 
   int Calls(Operation operation) const {
-    return calls_[static_cast<int>(operation)];
+    return counter_.Calls(static_cast<int>(operation));
   }
   // Files and folders opened and not closed.
   std::size_t OpenHandles() const { return open_.size(); }
@@ -113,8 +117,8 @@ class FaultFiles final : public platform::Files {
   std::map<platform::FileHandle, Handle> open_;
   std::vector<Access> accesses_;
   std::vector<OpenCall> opens_;
-  int calls_[9] = {};
-  std::map<int, std::pair<int, std::uint32_t>> failures_;  // by operation
+  CallCounter<9> counter_;
+  std::uint32_t transferred_[9] = {};  // by a failing read or write
   int changed_read_ = 0;
   std::string length_suffix_;
   std::int32_t length_ = 0;

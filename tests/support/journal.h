@@ -2,6 +2,7 @@
 // that a test can check the order of a whole run across all of them.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -12,5 +13,22 @@ using Journal = std::vector<std::string>;
 inline void Note(Journal* journal, const std::string& line) {
   if (journal != nullptr) journal->push_back(line);
 }
+
+// The calls of each kind a stand-in receives, counted over its life, and
+// the one call of each kind (from 1) that is made to fail: one counter for
+// every stand-in that injects failures.
+template <std::size_t kKinds>
+class CallCounter {
+ public:
+  void Fail(int kind, int number) { fail_[Index(kind)] = number; }
+  // Counts a call; true when it is the one to fail.
+  bool Count(int kind) { return ++calls_[Index(kind)] == fail_[Index(kind)]; }
+  int Calls(int kind) const { return calls_[Index(kind)]; }
+
+ private:
+  static std::size_t Index(int kind) { return static_cast<std::size_t>(kind); }
+  int calls_[kKinds] = {};
+  int fail_[kKinds] = {};
+};
 
 }  // namespace tavelon::fakes

@@ -56,22 +56,11 @@ class WholeRun {
     return std::string(kInstallationFolder) + "tavelon.exe";
   }
 
-  // Runs the update; the shell and windows given replace the stand-ins.
-  int Run(platform::Shell* other_shell = nullptr,
-          platform::Windows* other_windows = nullptr) {
+  int Run() {
     const update::RunPlatform system{
-        process,
-        registry,
-        files,
-        boxes,
-        other_windows != nullptr ? *other_windows : windows,
-        other_shell != nullptr ? *other_shell : shell,
-        sleeper,
-        platform::SystemSha256(),
-        run_folder,
-        only_copy,
-        Pause,
-        binding};
+        process,    registry,  files,   boxes,
+        windows,    shell,     sleeper, platform::SystemSha256(),
+        run_folder, only_copy, Pause,   binding};
     Current() = this;
     pauses = 0;
     return update::RunUpdate(system);
