@@ -506,33 +506,37 @@ TEST_F(DictionaryPatcherTest, FileHeldWithoutWriteSharingIsReported) {
 }
 #endif
 
-TEST_F(DictionaryPatcherTest, UnreadableDescriptionOpensNoDictionary) {
-  const Bytes original = StandardDictionary().bytes();
-  WriteDictionary("engtoEng.dic", original);
-  EXPECT_EQ(Run(), kDescriptionUnreadable);  // no info.tmp
-
+// Without a usable description, without records, or in a folder too long
+// for any dictionary path, no dictionary is opened and nothing is shown.
+TEST_F(DictionaryPatcherTest, OpensNoDictionaryWithNothingToWrite) {
   Bytes invalid = DescriptionBytes(kRecords);
   invalid.pop_back();
-  test_support::WriteBytes(folder_.path() / "info.tmp", invalid);
-  EXPECT_EQ(Run(), kDescriptionUnreadable);
-  EXPECT_EQ(files_->OpenedPaths(), std::vector<std::string>{"info.tmp"});
-  EXPECT_TRUE(boxes_.boxes.empty());
-  EXPECT_EQ(Dictionary("engtoEng.dic"), original);
-}
-
-TEST_F(DictionaryPatcherTest, DescriptionWithoutRecordsOpensNoDictionary) {
-  WriteDictionary("engtoEng.dic", StandardDictionary().bytes());
-  WriteInfo({});
-  EXPECT_EQ(Run(), kNoDictionaryPatched);
-  EXPECT_EQ(files_->OpenedPaths(), std::vector<std::string>{"info.tmp"});
-}
-
-TEST_F(DictionaryPatcherTest, TooLongFolderCountsAsNoFile) {
-  installation_ = "C:\\" + std::string(240, 'x') + "\\";
-  WriteInfo(kRecords);
-  EXPECT_EQ(Run(), kNoDictionaryPatched);
-  EXPECT_EQ(files_->OpenedPaths(), std::vector<std::string>{"info.tmp"});
-  EXPECT_TRUE(boxes_.boxes.empty());
+  const struct {
+    const char* what;
+    Bytes description;  // empty: no info.tmp
+    bool long_folder;
+    PatchResult result;
+  } cases[] = {
+      {"no info.tmp", {}, false, kDescriptionUnreadable},
+      {"invalid info.tmp", invalid, false, kDescriptionUnreadable},
+      {"no records", DescriptionBytes({}), false, kNoDictionaryPatched},
+      {"folder too long", DescriptionBytes(kRecords), true,
+       kNoDictionaryPatched},
+  };
+  const Bytes original = StandardDictionary().bytes();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteDictionary("engtoEng.dic", original);
+    std::filesystem::remove(folder_.path() / "info.tmp");
+    if (!c.description.empty()) {
+      test_support::WriteBytes(folder_.path() / "info.tmp", c.description);
+    }
+    if (c.long_folder) installation_ = "C:\\" + std::string(240, 'x') + "\\";
+    EXPECT_EQ(Run(), c.result);
+    EXPECT_EQ(files_->OpenedPaths(), std::vector<std::string>{"info.tmp"});
+    EXPECT_TRUE(boxes_.boxes.empty());
+    EXPECT_EQ(Dictionary("engtoEng.dic"), original);
+  }
 }
 
 TEST(DictionaryPathTest, PathsUpTo255Characters) {

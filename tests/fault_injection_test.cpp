@@ -77,21 +77,13 @@ std::size_t Order(const std::string& path) {
                                   paths.begin());
 }
 
-// A dictionary of 400 bytes: sections 0 to 2 with their entry tables at
+// Dictionaries of 400 bytes: sections 0 to 2 with their entry tables at
 // 200 + 20 s, the item of entry e of section s at 300 + 20 s + 5 e.
+constexpr test_support::DictionaryLayout kLayout{400, 3, 5, 200, 20, 300, 20};
 std::int64_t ItemValue(std::int16_t section, std::int16_t entry) {
-  return 300 + 20 * section + 5 * entry + 1;
+  return static_cast<std::int64_t>(kLayout.ValueAt(section, entry));
 }
-Bytes CleanDictionary() {
-  DictionaryBuilder builder(400);
-  for (std::int16_t s = 0; s < 3; ++s) {
-    builder.Section(s, 200 + 20 * s);
-    for (std::int16_t e = 0; e < 5; ++e) {
-      builder.Entry(200 + 20 * s, e, 300 + 20 * s + 5 * e);
-    }
-  }
-  return builder.bytes();
-}
+Bytes CleanDictionary() { return kLayout.Clean(); }
 const std::vector<Record> kRecords = {
     {0, 1, 0x11111111u}, {1, 2, 0x22222222u}, {2, 0, 0xC0FFEE00u}};
 
@@ -116,19 +108,7 @@ Bytes Patched(std::size_t count, std::uint32_t part = 0) {
   return bytes;
 }
 
-struct Box {
-  std::string text;
-  std::string caption;
-  std::uint32_t flags;
-  bool operator==(const Box& other) const {
-    return text == other.text && caption == other.caption &&
-           flags == other.flags;
-  }
-};
-std::ostream& operator<<(std::ostream& out, const Box& box) {
-  return out << "[" << box.caption << "] " << box.text << " (" << box.flags
-             << ")";
-}
+using Box = fakes::RecordedBox;
 
 // What a run should leave behind.
 struct Outcome {
@@ -240,11 +220,7 @@ class Rig : public WholeRun {
 void Check(const Rig& rig, int exit_code, const Outcome& expected) {
   EXPECT_EQ(exit_code, expected.exit_code);
 
-  std::vector<Box> boxes;
-  for (const auto& box : rig.boxes.boxes) {
-    boxes.push_back({box.text, box.caption, box.flags});
-  }
-  EXPECT_EQ(boxes, expected.Boxes());
+  EXPECT_EQ(rig.boxes.boxes, expected.Boxes());
 
   EXPECT_EQ(rig.files.OpenHandles(), 0u);
   EXPECT_EQ(rig.files.BadHandleCalls(), 0);

@@ -39,25 +39,7 @@ Bytes Clean(std::size_t length = 600) {
 }
 Bytes Patched() { return test_support::Model(Clean(), kRecords).bytes; }
 
-struct Box {
-  std::string text, caption;
-  std::uint32_t flags;
-  bool operator==(const Box& other) const {
-    return text == other.text && caption == other.caption &&
-           flags == other.flags;
-  }
-};
-std::ostream& operator<<(std::ostream& out, const Box& box) {
-  return out << "[" << box.caption << "] " << box.text << " (" << box.flags
-             << ")";
-}
-std::vector<Box> BoxesOf(const WholeRun& run) {
-  std::vector<Box> boxes;
-  for (const auto& box : run.boxes.boxes) {
-    boxes.push_back({box.text, box.caption, box.flags});
-  }
-  return boxes;
-}
+using Box = fakes::RecordedBox;
 const Box kArgumentBox = {"Error in argument!", kCaption, kWarningFlags};
 const Box kRunningBox = {"The update is already running.", kCaption,
                          kWarningFlags};
@@ -244,7 +226,7 @@ TEST(RunOutcomeTest, WhatTheUserSeesForEachWayARunEnds) {
     const fakes::MemoryFiles before = run.memory;
 
     EXPECT_EQ(run.Run(), row.exit_code);
-    EXPECT_EQ(BoxesOf(run), row.boxes);
+    EXPECT_EQ(run.boxes.boxes, row.boxes);
     EXPECT_EQ(run.only_copy.held, 0);
     EXPECT_EQ(run.files.OpenHandles(), 0u);
     EXPECT_EQ(run.files.BadHandleCalls(), 0);
@@ -300,7 +282,7 @@ TEST(RunOutcomeTest, DictionaryProblemsAreReportedFileByFile) {
     SCOPED_TRACE(pass);
     run.boxes.boxes.clear();
     EXPECT_EQ(run.Run(), kExitCompleted);
-    EXPECT_EQ(BoxesOf(run),
+    EXPECT_EQ(run.boxes.boxes,
               (std::vector<Box>{Warning(kCannotOpen, "Eng"),
                                 Warning(kSeekError, "Ger"), kCompletedBox}));
     EXPECT_EQ(*run.memory.Find(WholeRun::Dictionary("Ger")), first_only);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,15 @@ struct RecordedBox {
   std::string text;
   std::string caption;
   std::uint32_t flags;
+  bool operator==(const RecordedBox& other) const {
+    return text == other.text && caption == other.caption &&
+           flags == other.flags;
+  }
 };
+inline std::ostream& operator<<(std::ostream& out, const RecordedBox& box) {
+  return out << "[" << box.caption << "] " << box.text << " (" << box.flags
+             << ")";
+}
 
 class BoxRecorder final : public platform::MessageBoxes {
  public:
