@@ -57,14 +57,9 @@ def lay_out(desk, reset):
         section, entry, _ = RECORDS[-1]
         desk.put(DATA + "\\" + t.dictionary_name(code),
                  whole[:t.item_position(whole, section, entry) + 2])
-        program = t.reg_text(INSTALL + r"\tavelon.exe")
-        desk.wine.reg_import(f"""REGEDIT4
-
-[-HKEY_CURRENT_USER\\Software\\Tavelon]
-
-[{t.RUN_KEY}]
-"{t.RUN_VALUE}"={program}
-""", desk.scratch)
+        desk.wine.reg_import(
+            "REGEDIT4\n\n[-HKEY_CURRENT_USER\\Software\\Tavelon]\n" +
+            t.run_entry(INSTALL + r"\tavelon.exe"), desk.scratch)
     desk.put(INSTALL + r"\tavelon.exe", desk.programs.product)
     desk.lay_out_update_folder(UPDATE, info=t.info_file(RECORDS),
                                dialog_ms=DIALOG_MS)
@@ -101,15 +96,18 @@ def describe_flags(flags):
     return ", ".join(words)
 
 
+def warnings_by_file(boxes):
+    """The dictionary warnings: {file name in lower case: text}."""
+    return {ntpath.basename(b["caption"]).lower(): b["text"]
+            for b in boxes if b["caption"] != t.CAPTION}
+
+
 def dictionary_lines(before, after, boxes):
-    warned = {b["caption"].rsplit("\\", 1)[-1].lower(): b["text"]
-              for b in boxes if b["caption"] != t.CAPTION}
+    warned = warnings_by_file(boxes)
     by_lower = {name.lower(): name for name in after}
     lines = []
     for code in t.LANGUAGES:
-        names = [t.dictionary_name(code)]
-        if code == "Jpn":
-            names.append(t.dictionary_name(t.JAPANESE_FALLBACK))
+        names = t.dictionary_names(code)
         parts = []
         for name in names:
             real = by_lower.get(name.lower())
@@ -171,8 +169,7 @@ def report(desk, run, argument, option_before, option_after, before, after,
     say()
     say("What happened, in order")
     changed = [name for name in after if before.get(name) != after[name]]
-    warned = {b["caption"].rsplit("\\", 1)[-1].lower() for b in run.boxes()
-              if b["caption"] != t.CAPTION}
+    warned = warnings_by_file(run.boxes())
     patched = [name for name in changed if name.lower() not in warned]
     written = last_written_ms(desk, changed)
     summary = f"{len(patched)} dictionaries patched"
@@ -281,7 +278,7 @@ def main():
         print()
         report(desk, run, args.argument, option_before, option_after, before,
                after, fresh, args.show)
-    return 0 if run.exit_code == 0 else 1
+    return 0 if run.exit_code == t.RAN_TO_END else 1
 
 
 if __name__ == "__main__":

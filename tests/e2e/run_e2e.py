@@ -13,6 +13,7 @@ prefix, resetting folders and registry entries before each, and ends with
 """
 
 import argparse
+import collections
 import ntpath
 import os
 import re
@@ -35,8 +36,11 @@ ELSEWHERE = r"C:\Downloads"
 FOREIGN_PROFILE = "C:\\users\\\u0141ukasz"
 FOREIGN_UPDATE = FOREIGN_PROFILE + r"\Downloads\Tavelon Update"
 DECOY = r"C:\Old Tavelon"
+# Every folder that a case lays out, removed before each.
+FOLDERS = (INSTALL, UPDATE, ELSEWHERE, DECOY, FOREIGN_PROFILE)
 UPDATER = UPDATE + r"\TavelonUpdate.exe"
 QUOTED_UPDATER = '"' + UPDATER + '"'
+MALE, FEMALE = "Msttsm22.exe", "Msttsf22.exe"  # the voice installers
 DIRECTORY = object()  # a folder where a dictionary file is expected
 # The folder of a run's own in which an elevated update (every update under
 # Wine) copies the installers and starts them: under the Windows folder's
@@ -45,12 +49,9 @@ RUN_FOLDER = re.compile(r"c:\\windows\\temp\\tavelonupdate-[0-9a-f]{32}",
                         re.IGNORECASE)
 
 
-class Link:
-    """A dictionary file that is a link ("hard" or "symbolic") to target, a
-    file outside the data folder that holds content."""
-
-    def __init__(self, kind, target, content):
-        self.kind, self.target, self.content = kind, target, content
+# A dictionary file that is a link ("hard" or "symbolic") to target, a file
+# outside the data folder that holds content.
+Link = collections.namedtuple("Link", "kind target content")
 
 
 def content_of(dictionary):
@@ -94,11 +95,9 @@ def rest_of_command_line(cmdline):
     text = cmdline.lstrip(" \t")
     if text.startswith('"'):
         end = text.find('"', 1)
-        rest = text[end + 1:] if end >= 0 else ""
-    else:
-        cut = [i for i in (text.find(" "), text.find("\t")) if i >= 0]
-        rest = text[min(cut):] if cut else ""
-    return rest
+        return text[end + 1:] if end >= 0 else ""
+    cut = [i for i in (text.find(" "), text.find("\t")) if i >= 0]
+    return text[min(cut):] if cut else ""
 
 
 # --- Scenario set-up -------------------------------------------------------
@@ -114,13 +113,9 @@ RESET_REGISTRY = f"""REGEDIT4
 
 [HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]
 "Managed"="N"
-
-[-HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\MSpchapi.exe]
-
-[-HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\Msttsm22.exe]
-
-[-HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\Msttsf22.exe]
-"""
+""" + "".join(f"""
+[-HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\{name}]
+""" for name in t.INSTALLERS)
 
 # What the installers load by bare names: a system library and one that
 # no system folder has; planted in the update folder, Wine is told to
@@ -139,31 +134,34 @@ OPTIONS_BEFORE = f"""
 "OtherOption"=dword:00000007
 """
 
-
-def run_entry(text):
-    return f'\n[{t.RUN_KEY}]\n"{t.RUN_VALUE}"={t.reg_text(text)}\n'
-
-
-def app_paths_entry(text):
-    return f'\n[{t.APP_PATHS_KEY}]\n"Path"={t.reg_text(text)}\n'
+# The translator's start-up entry naming the installation.
+RUN_ENTRY = t.run_entry(INSTALL + r"\tavelon.exe")
 
 
 class Scenario:
-    """One case's installation, update folder, registry and translator."""
+    """One case's installation, update folder, registry and translator. By
+    default the everyday ones: the dictionaries of default_dictionaries(),
+    the Run entry naming the installation, the translator running, and an
+    update folder with the program, the installers and info.tmp of
+    RECORDS."""
 
-    def __init__(self, desk, dictionaries, registry, product_running=True,
-                 info=INFO, installers=True, dialog_ms=1000, hold=None,
-                 held=(), release=False):
+    def __init__(self, desk, dictionaries=None, registry=RUN_ENTRY,
+                 product_running=True, info=None, installers=True,
+                 dialog_ms=1000, hold=None, held=(), release=False):
         """hold: what the running translator holds (see Desk.start_product);
         held: the dictionaries it still holds when the update opens them;
-        release: the update folder of the release (--release), info.tmp
-        its own unless info is given."""
+        release: the update folder of the release (--release); info.tmp:
+        info, else INFO, or the release's own with release."""
+        if dictionaries is None:
+            dictionaries = default_dictionaries()
+        if info is None and not release:
+            info = INFO
         self.desk = desk
         self.dictionaries = dictionaries
         self.dialog_ms = dialog_ms
         self.held = set(held)
         desk.close_products()
-        for folder in (INSTALL, UPDATE, ELSEWHERE, DECOY, FOREIGN_PROFILE):
+        for folder in FOLDERS:
             desk.remove(folder)
         desk.path(ELSEWHERE).mkdir(parents=True)
         desk.put(INSTALL + r"\tavelon.exe", desk.programs.product)
@@ -206,24 +204,32 @@ class Scenario:
                  if isinstance(d, Link)]
         return {p: (p.read_bytes(), p.stat().st_mtime_ns) for p in paths}
 
-    def run(self, argument_text, cwd=UPDATE, cmdline=None, **kwargs):
+    def run(self, argument_text="m", cwd=UPDATE, cmdline=None, **kwargs):
         if cmdline is None:
             cmdline = QUOTED_UPDATER + " " + argument_text
         return self.desk.run_update(cmdline, cwd, program=UPDATER,
                                     dialog_ms=self.dialog_ms, **kwargs)
 
+    def start(self, **kwargs):
+        """Starts the everyday run ("m", from the update folder), for
+        Desk.finish_update."""
+        return self.desk.start_update(QUOTED_UPDATER + " m", UPDATE,
+                                      program=UPDATER,
+                                      dialog_ms=self.dialog_ms, **kwargs)
+
     def expected_dictionaries(self, records=RECORDS):
         """Bytes of every dictionary after the update, and the warning boxes
-        (text, caption) it shows, in language order."""
+        (text, caption) it shows, in language order. Without records the
+        update opens no dictionary."""
         data = INSTALL + r"\data" + "\\"
         after = {name: content_of(content)
                  for name, content in self.dictionaries.items()
                  if content is not DIRECTORY}
         boxes = []
+        if not records:
+            return after, boxes
         for code in t.LANGUAGES:
-            names = [t.dictionary_name(code)]
-            if code == "Jpn":
-                names.append(t.dictionary_name(t.JAPANESE_FALLBACK))
+            names = t.dictionary_names(code)
             opened = next((n for n in names
                            if n in after and n not in self.held), None)
             if opened is None:
@@ -271,9 +277,14 @@ def check_boxes_seen(check, run):
         check.equal(box["owner"], "0x0", "owner window of the box")
 
 
-def check_nothing_changed(check, scenario, run, before=None):
-    """Nothing changed since before (the scenario's start unless given),
+def check_stopped(check, scenario, run, text, what, before=None):
+    """A run that stopped at its start: exit 1 after its one box, seen;
+    nothing changed since before (the scenario's start unless given),
     nothing closed or started."""
+    check.equal(run.exit_code, t.STOPPED, f"exit code ({what})")
+    check.equal(box_tuples(run), [(text, t.CAPTION, t.MB_ICONWARNING)],
+                f"boxes ({what})")
+    check_boxes_seen(check, run)
     before = before or scenario.before
     after = scenario.snapshot()
     check.that(after["install"] == before["install"],
@@ -284,12 +295,12 @@ def check_nothing_changed(check, scenario, run, before=None):
     check.equal(run.of("product", "WM_CLOSE"), [], "close requests")
     check.equal(run.of("installer", "started"), [], "installers started")
     check.equal(run.of("product", "started"), [], "translator started")
-    check.equal(run.calls("ShellExecuteA") + run.calls("CreateProcessW"), [],
-                "programs started")
+    check.equal(run.starts(), [], "programs started")
 
 
-def check_dictionaries(check, scenario, run, expected_warnings=None):
-    expected, warnings = scenario.expected_dictionaries()
+def check_dictionaries(check, scenario, run, expected_warnings=None,
+                       records=RECORDS):
+    expected, warnings = scenario.expected_dictionaries(records)
     state = t.folder_state(scenario.desk.path(INSTALL + r"\data"))
     for name, content in expected.items():
         if check.that(name in state, f"{name} is missing after the run"):
@@ -309,8 +320,7 @@ def check_dictionaries(check, scenario, run, expected_warnings=None):
     check.that(t.folder_state(scenario.desk.path(DECOY)) ==
                scenario.before["decoy"],
                "the installation that the Run entry does not name changed")
-    shown = [(b["text"], b["caption"], int(b["flags"], 16))
-             for b in run.boxes() if b["caption"] != t.CAPTION]
+    shown = [box for box in box_tuples(run) if box[1] != t.CAPTION]
     check.equal(shown, [(text, caption, t.MB_ICONWARNING)
                         for text, caption in warnings], "dictionary warnings")
     if expected_warnings is not None:
@@ -325,13 +335,6 @@ def describe_difference(actual, expected):
     first = next((i for i, (a, b) in enumerate(zip(actual, expected))
                   if a != b), None)
     return "none" if first is None else f"first at byte {first}"
-
-
-def check_option_set(check, scenario):
-    options = scenario.desk.wine.reg_values(t.OPTIONS_KEY) or {}
-    check.equal(options.get(t.OPTION), ("REG_DWORD", "0x1"), t.OPTION)
-    check.equal(options.get("OtherOption"), ("REG_DWORD", "0x7"),
-                "the other option")
 
 
 def check_closed_before_patching(check, scenario, run, state):
@@ -512,9 +515,7 @@ def check_installers(check, scenario, run, voice):
 
 
 def check_completed_and_relaunched(check, run, expected_box=t.COMPLETED,
-                                   expected_flags=None):
-    flags = (expected_flags if expected_flags is not None else
-             t.MB_ICONINFORMATION | t.MB_SETFOREGROUND | t.MB_TOPMOST)
+                                   flags=t.CLOSING_INFORMATION):
     boxes = box_tuples(run)
     if not check.that(boxes, "no message box"):
         return
@@ -527,8 +528,7 @@ def check_completed_and_relaunched(check, run, expected_box=t.COMPLETED,
     check.equal([s["file"] for s in run.calls("ShellExecuteA")
                  if s["file"].lower().endswith("\\tavelon.exe")], [],
                 "translator started by the update itself")
-    check.that(all(s.ms < run.boxes()[-1].ms for s in
-                   run.calls("ShellExecuteA") + run.calls("CreateProcessW")),
+    check.that(all(s.ms < run.boxes()[-1].ms for s in run.starts()),
                "a program was started after the closing box")
     products = run.of("product", "started")
     if check.equal(len(products), 1, "translators that ran"):
@@ -542,14 +542,37 @@ def check_completed_and_relaunched(check, run, expected_box=t.COMPLETED,
                    "the translator was started before OK was pressed")
 
 
-def check_refused(check, run, name, exit_code, what):
-    """A bound program's one box naming the file it refused, its exit code,
-    and the translator restarted after OK."""
-    warning = t.MB_ICONWARNING | t.MB_SETFOREGROUND | t.MB_TOPMOST
-    check.equal(run.exit_code, exit_code, f"exit code ({what})")
-    check.equal(box_tuples(run), [(t.not_released(name), t.CAPTION, warning)],
-                f"boxes ({what})")
-    check_completed_and_relaunched(check, run, t.not_released(name), warning)
+def check_completed_run(check, scenario, run, exit_code=t.RAN_TO_END,
+                        warnings=0, box=t.COMPLETED,
+                        flags=t.CLOSING_INFORMATION, voice=None,
+                        option=False, records=RECORDS, what=None):
+    """A run that got to its end: its exit code; the dictionaries as the
+    model makes them of records, with as many warnings as given, and those
+    warnings the only boxes before the closing one (box, flags); each box
+    seen and the translator restarted after OK. With no records (the run
+    read none), the whole installation as it was. With option, the option
+    set; with voice (the second installer), the installers started.
+    Returns the data folder's state."""
+    of = f" ({what})" if what else ""
+    check.equal(run.exit_code, exit_code, "exit code" + of)
+    state = check_dictionaries(check, scenario, run, warnings, records)
+    if not records:
+        check.that(t.folder_state(scenario.desk.path(INSTALL)) ==
+                   scenario.before["install"], "the installation changed" + of)
+    check.equal(box_tuples(run)[:-1],
+                [(text, caption, t.MB_ICONWARNING) for text, caption
+                 in scenario.expected_dictionaries(records)[1]],
+                "boxes before the closing one" + of)
+    check_completed_and_relaunched(check, run, box, flags)
+    check_boxes_seen(check, run)
+    if option:
+        options = scenario.desk.wine.reg_values(t.OPTIONS_KEY) or {}
+        check.equal(options.get(t.OPTION), ("REG_DWORD", "0x1"), t.OPTION)
+        check.equal(options.get("OtherOption"), ("REG_DWORD", "0x7"),
+                    "the other option")
+    if voice:
+        check_installers(check, scenario, run, voice)
+    return state
 
 
 # --- The cases ---------------------------------------------------------------
@@ -566,18 +589,12 @@ def case(function):
 def refused_argument(desk, check):
     """An empty argument, or one of blanks and tabs only: the box, exit 1,
     nothing touched, the translator left running."""
-    scenario = Scenario(desk, default_dictionaries(),
-                        run_entry(INSTALL + r"\tavelon.exe"))
+    scenario = Scenario(desk)
     for cmdline in [QUOTED_UPDATER, "  " + QUOTED_UPDATER + " \t \t ",
                     "\t" + QUOTED_UPDATER + "\t"]:
         run = scenario.run("", cmdline=cmdline)
-        check.equal(run.exit_code, 1, f"exit code for {cmdline!r}")
-        check.equal(box_tuples(run),
-                    [(t.ARGUMENT_ERROR, t.CAPTION, t.MB_ICONWARNING)],
-                    f"boxes for {cmdline!r}")
-        check_boxes_seen(check, run)
+        check_stopped(check, scenario, run, t.ARGUMENT_ERROR, repr(cmdline))
         check.equal(run.calls("FindWindowA"), [], "windows looked for")
-        check_nothing_changed(check, scenario, run)
 
 
 @case
@@ -587,40 +604,28 @@ def installation_not_found(desk, check):
     variants = [
         ("no entries", ""),
         ("bare program name and empty Path",
-         run_entry("tavelon.exe") + app_paths_entry("")),
+         t.run_entry("tavelon.exe") + t.app_paths_entry("")),
     ]
     for what, registry in variants:
-        scenario = Scenario(desk, default_dictionaries(), registry)
-        run = scenario.run("m")
-        check.equal(run.exit_code, 1, f"exit code ({what})")
-        check.equal(box_tuples(run),
-                    [(t.NOT_FOUND, t.CAPTION, t.MB_ICONWARNING)],
-                    f"boxes ({what})")
-        check_boxes_seen(check, run)
+        scenario = Scenario(desk, registry=registry)
+        run = scenario.run()
+        check_stopped(check, scenario, run, t.NOT_FOUND, what)
         check.equal(run.calls("SendMessageA"), [], "messages sent")
-        check_nothing_changed(check, scenario, run)
 
 
 @case
 def full_run_male(desk, check):
     """The everyday update: Run entry, translator running, argument m."""
-    scenario = Scenario(desk, default_dictionaries(),
-                        run_entry(INSTALL + r"\tavelon.exe") +
-                        app_paths_entry(DECOY) + INSTALLERS_PREFER_PLANTED)
+    scenario = Scenario(desk, registry=RUN_ENTRY + t.app_paths_entry(DECOY) +
+                        INSTALLERS_PREFER_PLANTED)
     # Libraries the installers load by their bare names, planted beside
     # them, with Wine told to prefer such a copy for the installers alone.
     for name in INSTALLER_LIBRARIES:
         desk.put(UPDATE + "\\" + name, desk.programs.planted)
-    run = scenario.run("m")
-    check.equal(run.exit_code, 0, "exit code")
-    state = check_dictionaries(check, scenario, run, expected_warnings=0)
-    check.equal(box_tuples(run)[:-1], [], "boxes before the closing one")
-    check_completed_and_relaunched(check, run)
-    check_boxes_seen(check, run)
-    check_option_set(check, scenario)
+    run = scenario.run()
+    state = check_completed_run(check, scenario, run, voice=MALE, option=True)
     check_closed_before_patching(check, scenario, run, state)
     check_cursor(check, run)
-    check_installers(check, scenario, run, "Msttsm22.exe")
     check.that(check_waited_for_product(check, scenario, run),
                "the translator did not end")
     # The same installer started from the update folder loads them.
@@ -638,14 +643,10 @@ def product_saves_on_exit(desk, check):
     """A translator that keeps engtoEng.dic open without write sharing for
     2.5 s after its window has closed: the update waits for its process to
     end, then patches every dictionary without a warning."""
-    scenario = Scenario(desk, default_dictionaries(),
-                        run_entry(INSTALL + r"\tavelon.exe"),
-                        hold=r"data\engtoEng.dic 2500", installers=False)
-    run = scenario.run("m")
-    check.equal(run.exit_code, 0, "exit code")
-    check_dictionaries(check, scenario, run, expected_warnings=0)
-    check.equal(box_tuples(run)[:-1], [], "boxes before the closing one")
-    check_completed_and_relaunched(check, run)
+    scenario = Scenario(desk, hold=r"data\engtoEng.dic 2500",
+                        installers=False)
+    run = scenario.run()
+    check_completed_run(check, scenario, run)
     ended = check_waited_for_product(check, scenario, run)
     released = [e for e in run.of("product", "released")
                 if e.pid == scenario.product.pid]
@@ -664,15 +665,10 @@ def product_stays(desk, check):
     """A translator whose window closes but whose process stays, holding
     engtoEng.dic: after 30 s the update goes on, warns about that file,
     patches the others and completes."""
-    scenario = Scenario(desk, default_dictionaries(),
-                        run_entry(INSTALL + r"\tavelon.exe"),
-                        hold=r"data\engtoEng.dic never", installers=False,
-                        held=["engtoEng.dic"])
-    run = scenario.run("m")
-    check.equal(run.exit_code, 0, "exit code")
-    check_dictionaries(check, scenario, run, expected_warnings=1)
-    check_completed_and_relaunched(check, run)
-    check_boxes_seen(check, run)
+    scenario = Scenario(desk, hold=r"data\engtoEng.dic never",
+                        installers=False, held=["engtoEng.dic"])
+    run = scenario.run()
+    check_completed_run(check, scenario, run, warnings=1)
     check.equal(check_waited_for_product(check, scenario, run), [],
                 "the translator's process ended")
     send = run.calls("SendMessageA")
@@ -696,21 +692,15 @@ def full_run_female(desk, check):
         "engtojap.dic": t.build_dictionary(15),
         "engtoPtg.dic": t.build_dictionary(16),
     }
-    scenario = Scenario(desk, dictionaries, app_paths_entry(INSTALL),
+    scenario = Scenario(desk, dictionaries, t.app_paths_entry(INSTALL),
                         product_running=False)
     run = scenario.run('"male"')
-    check.equal(run.exit_code, 0, "exit code")
-    check_dictionaries(check, scenario, run, expected_warnings=0)
+    check_completed_run(check, scenario, run, voice=FEMALE, option=True)
     check.that(t.folder_state(desk.path(INSTALL + r"\data"))[
         "engtojap.dic"] == scenario.before["install"]["data/engtojap.dic"],
         "engtojap.dic was touched although engtoJpn.dic exists")
-    check.equal(box_tuples(run)[:-1], [], "boxes before the closing one")
-    check_completed_and_relaunched(check, run)
-    check_boxes_seen(check, run)
-    check_option_set(check, scenario)
     check.equal(run.calls("SendMessageA"), [], "messages sent")
     check_cursor(check, run)
-    check_installers(check, scenario, run, "Msttsf22.exe")
     # Without a translator to close there is no pause: the arrow cursor
     # follows the patching at once.
     look = [c for c in run.calls("FindWindowA") if c["class"] == "Tavelon"][0]
@@ -726,8 +716,7 @@ def options_key_linked(desk, check):
     of the user: the update, elevated, follows no link when it writes, so
     the HKLM key gets no option; the run otherwise completes."""
     target = r"HKEY_LOCAL_MACHINE\Software\Tavelon Link Target"
-    scenario = Scenario(desk, default_dictionaries(),
-                        run_entry(INSTALL + r"\tavelon.exe") + f"""
+    scenario = Scenario(desk, registry=RUN_ENTRY + f"""
 [-{t.OPTIONS_KEY}]
 
 [-{target}]
@@ -743,42 +732,35 @@ def options_key_linked(desk, check):
                 {"OtherOption": ("REG_DWORD", "0x7")},
                 "the options key as seen through the link before the run")
     try:
-        run = scenario.run("m")
+        run = scenario.run()
     finally:
         after = desk.wine.reg_values(target)
         # The link itself goes: a key deleted by its name would be followed.
         desk.wine.run([desk.programs.user, "link-key", link, "-"],
                       extra_env=desk.extra_env)
         desk.wine.reg_import(f"REGEDIT4\n\n[-{target}]\n", desk.scratch)
-    check.equal(run.exit_code, 0, "exit code")
     check.equal(after, {"OtherOption": ("REG_DWORD", "0x7")},
                 "the key the link points at")
-    check_dictionaries(check, scenario, run, expected_warnings=0)
-    check_completed_and_relaunched(check, run)
-    check_installers(check, scenario, run, "Msttsm22.exe")
+    check_completed_run(check, scenario, run, voice=MALE)
 
 
 @case
 def second_run_changes_nothing(desk, check):
     """After a full update, the same update again: same bytes, no write."""
-    scenario = Scenario(desk, default_dictionaries(),
-                        run_entry(INSTALL + r"\tavelon.exe"))
+    scenario = Scenario(desk)
     first = scenario.run("male")
-    check.equal(first.exit_code, 0, "first run's exit code")
+    check.equal(first.exit_code, t.RAN_TO_END, "first run's exit code")
     check_dictionaries(check, scenario, first)
     check.stop_if_failed()
     between = t.folder_state(desk.path(INSTALL))
     time.sleep(0.2)
     second = scenario.run("male")
-    check.equal(second.exit_code, 0, "second run's exit code")
+    check_completed_run(check, scenario, second, voice=MALE, option=True,
+                        what="second run")
     check.that(t.folder_state(desk.path(INSTALL)) == between,
                "the second run changed a file (bytes or time)")
-    check.equal(box_tuples(second)[:-1], [], "boxes before the closing one")
-    check_completed_and_relaunched(check, second)
-    check_option_set(check, scenario)
     check.equal(len(second.of("product", "WM_CLOSE")), 1,
                 "the translator restarted by the first run was closed")
-    check_installers(check, scenario, second, "Msttsm22.exe")
 
 
 @case
@@ -788,12 +770,9 @@ def second_copy(desk, check):
     second says that the update is already running and ends with 1 before
     it reads, writes or starts anything. The first, let go, ends as usual:
     each installer and the translator started once."""
-    scenario = Scenario(desk, default_dictionaries(),
-                        run_entry(INSTALL + r"\tavelon.exe"))
+    scenario = Scenario(desk)
     go = desk.scratch / "press-first"
-    first = desk.start_update(QUOTED_UPDATER + " m", UPDATE, program=UPDATER,
-                              dialog_ms=scenario.dialog_ms,
-                              press_when=t.Wine.windows_path(go))
+    first = scenario.start(press_when=t.Wine.windows_path(go))
     try:
         check.that(desk.wait_for(lambda e: e.source == "user" and
                                  e.name == "box-shown", 90, first.started_ms),
@@ -801,31 +780,21 @@ def second_copy(desk, check):
         # The option back as it was, so that a write would show.
         desk.wine.reg_import("REGEDIT4\n" + OPTIONS_BEFORE, desk.scratch)
         during = scenario.snapshot()
-        second = scenario.run("m")
+        second = scenario.run()
     finally:
         go.touch()
         run = desk.finish_update(first)
-    check.equal(second.exit_code, 1, "second copy's exit code")
-    check.equal(box_tuples(second),
-                [(t.ALREADY_RUNNING, t.CAPTION, t.MB_ICONWARNING)],
-                "second copy's boxes")
-    check_boxes_seen(check, second)
+    check_stopped(check, scenario, second, t.ALREADY_RUNNING, "second copy",
+                  before=during)
     check.equal([(c["function"], c.get("ms")) for c in second.calls()
                  if c["function"] != "MessageBoxA"],
                 [("WaitForSingleObject", "0")],
                 "second copy's calls but its box (the mutex's wait only)")
-    check_nothing_changed(check, scenario, second, before=during)
     ended = second.of("user", "exit")
     check.that(ended and all(p.ms >= ended[0].ms
                              for p in run.of("user", "ok-pressed")),
                "the first copy's box was pressed before the second ended")
-
-    check.equal(run.exit_code, 0, "first copy's exit code")
-    check_dictionaries(check, scenario, run, expected_warnings=0)
-    check.equal(box_tuples(run)[:-1], [], "boxes before the closing one")
-    check_completed_and_relaunched(check, run)
-    check_boxes_seen(check, run)
-    check_installers(check, scenario, run, "Msttsm22.exe")
+    check_completed_run(check, scenario, run, voice=MALE, what="first copy")
 
 
 @case
@@ -833,46 +802,29 @@ def update_information_unreadable(desk, check):
     """Started from a folder without info.tmp: the failure box instead of
     the completion box, exit 2; the rest of the run goes on. Then an
     info.tmp with a wrong header, and no installers."""
-    scenario = Scenario(desk, default_dictionaries(),
-                        run_entry(INSTALL + r"\tavelon.exe"))
-    run = scenario.run("m", cwd=ELSEWHERE)
-    check.equal(run.exit_code, 2, "exit code")
-    warning = t.MB_ICONWARNING | t.MB_SETFOREGROUND | t.MB_TOPMOST
-    check.equal(box_tuples(run), [(t.NO_UPDATE_INFO, t.CAPTION, warning)],
-                "boxes")
-    check_completed_and_relaunched(check, run, t.NO_UPDATE_INFO, warning)
-    check_boxes_seen(check, run)
-    check.that(t.folder_state(desk.path(INSTALL)) ==
-               scenario.before["install"], "the installation changed")
-    check_option_set(check, scenario)
+    unreadable = dict(exit_code=t.NO_DICTIONARY_WRITTEN, box=t.NO_UPDATE_INFO,
+                      flags=t.CLOSING_WARNING, records=[])
+    scenario = Scenario(desk)
+    run = scenario.run(cwd=ELSEWHERE)
+    check_completed_run(check, scenario, run, voice=MALE, option=True,
+                        **unreadable)
     check.equal(len(run.of("product", "WM_CLOSE")), 1, "close requests")
-    check_installers(check, scenario, run, "Msttsm22.exe")
 
-    scenario = Scenario(desk, default_dictionaries(),
-                        run_entry(INSTALL + r"\tavelon.exe"),
-                        info=INFO[:1] + INFO[1:].lower()[:26] + INFO[27:],
-                        installers=False)
-    run = scenario.run("m")
-    check.equal(run.exit_code, 2, "exit code (wrong header)")
-    check.equal(box_tuples(run), [(t.NO_UPDATE_INFO, t.CAPTION, warning)],
-                "boxes (wrong header)")
-    check.that(t.folder_state(desk.path(INSTALL)) ==
-               scenario.before["install"],
-               "the installation changed (wrong header)")
+    scenario = Scenario(desk, info=INFO[:1] + INFO[1:].lower()[:26] +
+                        INFO[27:], installers=False)
+    run = scenario.run()
+    check_completed_run(check, scenario, run, what="wrong header",
+                        **unreadable)
     check.equal(run.of("installer", "started"), [], "installers started")
-    check.equal(len(run.of("product", "started")), 1, "translator started")
 
 
 @case
 def voice_dialog_wait(desk, check):
     """A voice installer whose dialog stays 8 s: the run waits for it,
     looking once a second, before its closing box. Argument M."""
-    scenario = Scenario(desk, default_dictionaries(),
-                        run_entry(INSTALL + r"\tavelon.exe"), dialog_ms=8000)
+    scenario = Scenario(desk, dialog_ms=8000)
     run = scenario.run("M")
-    check.equal(run.exit_code, 0, "exit code")
-    check_installers(check, scenario, run, "Msttsm22.exe")
-    check_completed_and_relaunched(check, run)
+    check_completed_run(check, scenario, run, voice=MALE)
     closed = run.of("installer", "dialog-closed")
     voice = run.calls("CreateProcessW")[1]
     if closed:
@@ -890,22 +842,19 @@ def dictionary_warnings(desk, check):
     of system libraries loaded on demand, with Wine told to prefer them,
     are never loaded by the update; a program beside it that does not keep
     its library search to the system folder does load them."""
-    dictionaries = default_dictionaries()
     # Hebrew: the entry table of the section that the fourth record uses
     # lies so near the end that its entry falls outside the file.
     heb = bytearray(t.build_dictionary(21))
     section, entry, _ = RECORDS[3]
     struct.pack_into("<i", heb, t.SECTION_TABLE + 4 * section,
                      len(heb) - 4 * entry - 2)
-    dictionaries["engtoHeb.dic"] = bytes(heb)
-    dictionaries["engtoIta.dic"] = DIRECTORY
-    dictionaries["engtoJpn.dic"] = t.build_dictionary(22)
-    scenario = Scenario(desk, dictionaries,
-                        run_entry(INSTALL + r"\tavelon.exe"),
+    scenario = Scenario(desk, {**default_dictionaries(),
+                               "engtoHeb.dic": bytes(heb),
+                               "engtoIta.dic": DIRECTORY,
+                               "engtoJpn.dic": t.build_dictionary(22)},
                         installers=False)
     prefer_planted = desk.plant_libraries(UPDATE)
     run = scenario.run("\u00e9", extra_env=prefer_planted)
-    check.equal(run.exit_code, 0, "exit code")
     check.equal([e["library"] for e in run.of("planted")
                  if e["process"].lower().endswith("\\tavelonupdate.exe")],
                 [], "planted libraries loaded by the update")
@@ -919,14 +868,10 @@ def dictionary_warnings(desk, check):
                 e["process"].lower() == control.lower()],
                "the planted library was not loaded by a program that does "
                "not restrict its library search (no control)")
-    check_dictionaries(check, scenario, run, expected_warnings=2)
-    check.equal(len(run.boxes()), 3, "boxes")
-    check_completed_and_relaunched(check, run)
-    check_boxes_seen(check, run)
+    check_completed_run(check, scenario, run, warnings=2)
     # Elevated, an installer is opened before it is copied and started: a
     # missing one is never started, nor a folder made for it.
-    check.equal(run.calls("ShellExecuteA") + run.calls("CreateProcessW"), [],
-                "programs started by the update itself")
+    check.equal(run.starts(), [], "programs started by the update itself")
     check.equal(run.calls("Sleep"), [], "sleeps without installers")
 
 
@@ -945,14 +890,8 @@ def linked_dictionaries(desk, check):
     dictionaries["engtoSpa.dic"] = Link(
         "symbolic", ELSEWHERE + r"\Spanish\engtoSpa.dic",
         dictionaries["engtoSpa.dic"])
-    scenario = Scenario(desk, dictionaries,
-                        run_entry(INSTALL + r"\tavelon.exe"), installers=False)
-    run = scenario.run("m")
-    check.equal(run.exit_code, 0, "exit code")
-    check_dictionaries(check, scenario, run, expected_warnings=2)
-    check.equal(len(run.boxes()), 3, "boxes")
-    check_completed_and_relaunched(check, run)
-    check_boxes_seen(check, run)
+    scenario = Scenario(desk, dictionaries, installers=False)
+    check_completed_run(check, scenario, scenario.run(), warnings=2)
 
     links = {
         "engtoFre.dic": Link("symbolic", ELSEWHERE + r"\engtoFre.dic",
@@ -960,16 +899,11 @@ def linked_dictionaries(desk, check):
         "engtojap.dic": Link("hard", ELSEWHERE + r"\engtojap.dic",
                              t.build_dictionary(4)),
     }
-    scenario = Scenario(desk, links, run_entry(INSTALL + r"\tavelon.exe"),
-                        installers=False)
-    run = scenario.run("m")
-    check.equal(run.exit_code, 2, "exit code (every dictionary a link)")
-    check_dictionaries(check, scenario, run, expected_warnings=2)
-    check.equal(len(run.boxes()), 3, "boxes (every dictionary a link)")
-    check_completed_and_relaunched(
-        check, run, t.DICTIONARIES_REFUSED,
-        t.MB_ICONWARNING | t.MB_SETFOREGROUND | t.MB_TOPMOST)
-    check_boxes_seen(check, run)
+    scenario = Scenario(desk, links, installers=False)
+    check_completed_run(check, scenario, scenario.run(),
+                        exit_code=t.NO_DICTIONARY_WRITTEN, warnings=2,
+                        box=t.DICTIONARIES_REFUSED, flags=t.CLOSING_WARNING,
+                        what="every dictionary a link")
 
 
 @case
@@ -978,17 +912,14 @@ def update_folder_outside_code_page(desk, check):
     code page cannot write: the update takes its folder in its short form,
     copies both installers from it, starts the copies and completes; never
     a best-fit "Lukasz" folder that does not exist."""
-    scenario = Scenario(desk, default_dictionaries(),
-                        run_entry(INSTALL + r"\tavelon.exe"), installers=False)
+    scenario = Scenario(desk, installers=False)
     desk.lay_out_update_folder(FOREIGN_UPDATE, info=INFO, dialog_ms=500)
     program = FOREIGN_UPDATE + r"\TavelonUpdate.exe"
     run = desk.run_update('"' + program + '" m', FOREIGN_UPDATE,
                           program=program)
-    check.equal(run.exit_code, 0, "exit code")
-    check_dictionaries(check, scenario, run, expected_warnings=0)
-    check_completed_and_relaunched(check, run)
+    check_completed_run(check, scenario, run)
     started = run.of("installer", "started")
-    check.equal([i["name"] for i in started], ["MSpchapi.exe", "Msttsm22.exe"],
+    check.equal([i["name"] for i in started], ["MSpchapi.exe", MALE],
                 "installers started")
     opened = [c["file"] for c in run.calls("CreateFileA")
               if c["file"].lower().endswith(".exe") and
@@ -1011,13 +942,12 @@ def no_desktop_shell(desk, check):
     elevated as every program is under Wine, cannot have the translator
     started with the user's rights, and starts nothing itself; the rest of
     the run is as usual. The session is started anew afterwards."""
-    scenario = Scenario(desk, default_dictionaries(),
-                        run_entry(INSTALL + r"\tavelon.exe"), installers=False)
+    scenario = Scenario(desk, installers=False)
     try:
         desk.end_desktop_shell()
         check.that(not desk.desktop_shell_answers(),
                    "the desktop's shell answers without explorer.exe")
-        run = scenario.run("m", wait_for_relaunch=False)
+        run = scenario.run(wait_for_relaunch=False)
         check.that(not desk.desktop_shell_answers(),
                    "the desktop's shell came back during the run")
         # A translator started at the end of the run would show up within
@@ -1027,14 +957,13 @@ def no_desktop_shell(desk, check):
     finally:
         desk.end_session()
         desk.start_session()
-    check.equal(run.exit_code, 0, "exit code")
+    check.equal(run.exit_code, t.RAN_TO_END, "exit code")
     check_dictionaries(check, scenario, run, expected_warnings=0)
-    check.equal(box_tuples(run), [(t.COMPLETED, t.CAPTION, t.MB_ICONINFORMATION
-                                   | t.MB_SETFOREGROUND | t.MB_TOPMOST)],
-                "boxes")
+    check.equal(box_tuples(run),
+                [(t.COMPLETED, t.CAPTION, t.CLOSING_INFORMATION)], "boxes")
     check_boxes_seen(check, run)
     check.equal(len(run.of("product", "WM_CLOSE")), 1, "close requests")
-    check.equal(run.calls("ShellExecuteA") + run.calls("CreateProcessW"), [],
+    check.equal(run.starts(), [],
                 "programs started by the update (no installers there)")
     check.equal(started, None, "translator started")
 
@@ -1054,20 +983,13 @@ def bound_release(desk, check):
     check.equal((release / "info.tmp").read_bytes(), INFO,
                 "the release's info.tmp (made from this test's records)")
     check.stop_if_failed()
-    voice = UPDATE + r"\Msttsm22.exe"
-    other = ELSEWHERE + r"\Msttsm22.exe"
+    voice = UPDATE + "\\" + MALE
+    other = ELSEWHERE + "\\" + MALE
 
-    scenario = Scenario(desk, default_dictionaries(),
-                        run_entry(INSTALL + r"\tavelon.exe"), info=None,
-                        release=True)
+    scenario = Scenario(desk, release=True)
     desk.put(other, desk.programs.product)
-    run = scenario.run("m", attack=(voice, other))
-    check.equal(run.exit_code, 0, "exit code")
-    check_dictionaries(check, scenario, run, expected_warnings=0)
-    check.equal(box_tuples(run)[:-1], [], "boxes before the closing one")
-    check_completed_and_relaunched(check, run)
-    check_boxes_seen(check, run)
-    check_installers(check, scenario, run, "Msttsm22.exe")
+    run = scenario.run(attack=(voice, other))
+    check_completed_run(check, scenario, run, voice=MALE)
     calls = [(c["function"], c.get("file"), c.get("access"), c.get("share"))
              for c in run.calls()]
     first_start = next((i for i, c in enumerate(calls)
@@ -1076,7 +998,7 @@ def bound_release(desk, check):
               and c[1].startswith(UPDATE + "\\")]
     check.equal(opened, [(UPDATE + "\\" + name, hex(t.GENERIC_READ),
                           hex(t.FILE_SHARE_READ))
-                         for name in ("MSpchapi.exe", "Msttsm22.exe")],
+                         for name in ("MSpchapi.exe", MALE)],
                 "installers opened before the first start (file, access, "
                 "sharing)")
     check.equal([(a["write"], a["rename"], a["delete"])
@@ -1085,16 +1007,14 @@ def bound_release(desk, check):
                 "errors of writing, renaming and deleting the held voice "
                 "installer")
     check.that(desk.path(voice).read_bytes() ==
-               (release / "Msttsm22.exe").read_bytes(),
-               "the voice installer changed")
+               (release / MALE).read_bytes(), "the voice installer changed")
 
-    scenario = Scenario(desk, default_dictionaries(),
-                        run_entry(INSTALL + r"\tavelon.exe"), info=None,
-                        release=True)
+    scenario = Scenario(desk, release=True)
     desk.put(voice, desk.programs.product)
-    run = scenario.run("m")
-    check_refused(check, run, "Msttsm22.exe", 3, "voice installer replaced")
-    check_dictionaries(check, scenario, run, expected_warnings=0)
+    run = scenario.run()
+    check_completed_run(check, scenario, run, t.INSTALLER_NOT_STARTED,
+                        box=t.not_released(MALE), flags=t.CLOSING_WARNING,
+                        what="voice installer replaced")
     check.equal([ntpath.basename(s["application"])
                  for s in run.calls("CreateProcessW")], ["MSpchapi.exe"],
                 "programs started (voice installer replaced)")
@@ -1102,34 +1022,27 @@ def bound_release(desk, check):
                 ["MSpchapi.exe"], "installers that ran")
 
     other_info = t.info_file(t.make_records(seed=8, count=12))
-    scenario = Scenario(desk, default_dictionaries(),
-                        run_entry(INSTALL + r"\tavelon.exe"), info=other_info,
-                        installers=False, release=True)
-    run = scenario.run("m")
-    check_refused(check, run, "info.tmp", 2, "another info.tmp")
-    check.that(t.folder_state(desk.path(INSTALL)) ==
-               scenario.before["install"],
-               "the installation changed (another info.tmp)")
-    check.equal(run.calls("ShellExecuteA") + run.calls("CreateProcessW"), [],
-                "programs started (no installers)")
+    scenario = Scenario(desk, info=other_info, installers=False, release=True)
+    run = scenario.run()
+    check_completed_run(check, scenario, run, t.NO_DICTIONARY_WRITTEN,
+                        box=t.not_released("info.tmp"), records=[],
+                        flags=t.CLOSING_WARNING, what="another info.tmp")
+    check.equal(run.starts(), [], "programs started (no installers)")
 
     # The update folder a symbolic link, pointed at another folder with
     # another voice installer once the speech interface installer has
     # started: the copies were made before, so only the released
     # installers run.
-    scenario = Scenario(desk, default_dictionaries(),
-                        run_entry(INSTALL + r"\tavelon.exe"), info=None,
-                        release=True)
+    scenario = Scenario(desk, release=True)
     real, swapped = UPDATE + " (released)", UPDATE + " (swapped)"
     desk.remove(real)
     desk.remove(swapped)
     desk.path(UPDATE).rename(desk.path(real))
     desk.lay_out_update_folder(swapped, release=True)
-    desk.put(swapped + r"\Msttsm22.exe", desk.programs.product)
+    desk.put(swapped + "\\" + MALE, desk.programs.product)
     link = desk.path(UPDATE)
     link.symlink_to(desk.path(real), target_is_directory=True)
-    pending = desk.start_update(QUOTED_UPDATER + " m", UPDATE,
-                                program=UPDATER, dialog_ms=scenario.dialog_ms)
+    pending = scenario.start()
     try:
         check.that(desk.wait_for(lambda e: e.source == "installer" and
                                  e.name == "started", 90, pending.started_ms),
@@ -1139,10 +1052,9 @@ def bound_release(desk, check):
     finally:
         run = desk.finish_update(pending)
     link.unlink()
-    check.equal(run.exit_code, 0, "exit code (folder re-pointed)")
-    check_installers(check, scenario, run, "Msttsm22.exe")
-    check.equal(len(run.of("product", "started")), 1,
-                "translators that ran (folder re-pointed): only the restart")
+    # One translator ran, the one restarted at the end.
+    check_completed_run(check, scenario, run, voice=MALE,
+                        what="folder re-pointed")
     for folder in (real, swapped):
         desk.remove(folder)
 
@@ -1154,18 +1066,16 @@ def report(text):
 
 
 def reset(desk):
-    for folder in (INSTALL, UPDATE, ELSEWHERE, DECOY, FOREIGN_PROFILE):
+    for folder in FOLDERS:
         desk.remove(folder)
     desk.wine.reg_import(RESET_REGISTRY, desk.scratch)
 
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
-    parser.add_argument("--updater", type=Path, required=True)
-    parser.add_argument("--product", type=Path, required=True)
-    parser.add_argument("--installer", type=Path, required=True)
-    parser.add_argument("--user", type=Path, required=True)
-    parser.add_argument("--planted", type=Path, required=True)
+    needed = ["updater", "product", "installer", "user", "planted"]
+    for name in needed:
+        parser.add_argument("--" + name, type=Path, required=True)
     parser.add_argument("--release", type=Path,
                         help="a folder that tools/release made, for the "
                              "case bound_release")
@@ -1179,10 +1089,9 @@ def main():
     unknown = [name for name in args.cases if name not in CASES]
     if unknown:
         parser.error(f"unknown cases {unknown}; known: {', '.join(CASES)}")
-    programs = t.Programs(args.updater, args.product, args.installer,
-                          args.user, args.planted, args.release)
-    for path in (programs.updater, programs.product, programs.installer,
-                 programs.user, programs.planted):
+    paths = [getattr(args, name) for name in needed]
+    programs = t.Programs(*paths, args.release)
+    for path in paths:
         if not path.is_file():
             print(f"missing program: {path}")
             return 2

@@ -58,6 +58,9 @@ MB_ICONWARNING = 0x30
 MB_ICONINFORMATION = 0x40
 MB_SETFOREGROUND = 0x10000
 MB_TOPMOST = 0x40000
+# The box that closes a run: brought to the front and kept above the others.
+CLOSING_INFORMATION = MB_ICONINFORMATION | MB_SETFOREGROUND | MB_TOPMOST
+CLOSING_WARNING = MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST
 SW_SHOW = 5
 STARTF_USESHOWWINDOW = 0x1
 PROCESS_QUERY_LIMITED_INFORMATION = 0x1000
@@ -69,9 +72,8 @@ GENERIC_READ = 0x80000000
 FILE_SHARE_READ = 0x1
 ERROR_SHARING_VIOLATION = 32
 
-# Language codes tried by the update, in order, and the fallback of "Jpn".
+# Language codes tried by the update, in order.
 LANGUAGES = ["Eng", "Dut", "Fre", "Ger", "Heb", "Ita", "Jpn", "Ptg", "Spa"]
-JAPANESE_FALLBACK = "jap"
 
 RUN_KEY = r"HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Run"
 RUN_VALUE = "Tavelon Translator"
@@ -88,6 +90,13 @@ INFO_HEADER = b"Tavelon Translator - Update"
 
 def dictionary_name(code):
     return f"engto{code}.dic"
+
+
+def dictionary_names(code):
+    """The files that the update tries for a language, in order: Japanese
+    also under its older name "jap" when engtoJpn.dic is not there."""
+    return [dictionary_name(code)] + (
+        [dictionary_name("jap")] if code == "Jpn" else [])
 
 
 def build_dictionary(seed, sections=6, entries=10):
@@ -129,28 +138,17 @@ def info_file(records, reserved=b"\x00\x00\x00"):
         struct.pack("<hhI", s, e, v) for s, e, v in records)
 
 
-def _read32(data, position):
-    """The signed 32-bit value at position, or None when 4 bytes are not
-    there (a negative position, or past the end)."""
-    if position < 0 or position + 4 > len(data):
-        return None
-    return struct.unpack_from("<i", data, position)[0]
-
-
 def item_position(data, section, entry, length=None):
-    """The position of an item's value reached through the tables, or None
-    when a step leaves 0 <= p, p + 4 <= length."""
+    """The position of an item's value, reached through the section table,
+    the entry table and the item's flag byte; None when a step leaves
+    0 <= p, p + 4 <= length."""
     length = len(data) if length is None else length
-    p1 = SECTION_TABLE + 4 * section
-    if p1 < 0 or p1 + 4 > length:
-        return None
-    p2 = _read32(data, p1) + 4 * entry
-    if p2 < 0 or p2 + 4 > length:
-        return None
-    p3 = _read32(data, p2) + 1
-    if p3 < 0 or p3 + 4 > length:
-        return None
-    return p3
+    position = SECTION_TABLE + 4 * section
+    for step in (4 * entry, 1):
+        if position < 0 or position + 4 > length:
+            return None
+        position = struct.unpack_from("<i", data, position)[0] + step
+    return position if 0 <= position and position + 4 <= length else None
 
 
 def is_patched(data, records):
@@ -316,6 +314,15 @@ def reg_text(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
+def run_entry(text):
+    """The translator's start-up entry, in a .reg file."""
+    return f'\n[{RUN_KEY}]\n"{RUN_VALUE}"={reg_text(text)}\n'
+
+
+def app_paths_entry(text):
+    return f'\n[{APP_PATHS_KEY}]\n"Path"={reg_text(text)}\n'
+
+
 # --- The stand-ins' event log ----------------------------------------------
 
 @dataclasses.dataclass
@@ -374,16 +381,19 @@ class Programs:
 INSTALLERS = ["MSpchapi.exe", "Msttsm22.exe", "Msttsf22.exe"]
 
 # The update's exit codes, as the README gives them.
+RAN_TO_END, STOPPED, NO_DICTIONARY_WRITTEN, INSTALLER_NOT_STARTED = 0, 1, 2, 3
 EXIT_CODES = {
-    0: "the update ran to its end",
-    1: "the update stopped before changing anything (a bad argument, no "
-       "installation found, or another copy running)",
-    2: "the update ran to its end, but no dictionary was written: info.tmp "
-       "could not be read or is not the one released, or every dictionary "
-       "was refused",
-    3: "the update ran to its end, but an installer of a released update "
-       "did not start: it is not the one released, or it could not be "
-       "copied or started",
+    RAN_TO_END: "the update ran to its end",
+    STOPPED: "the update stopped before changing anything (a bad argument, "
+             "no installation found, or another copy running)",
+    NO_DICTIONARY_WRITTEN: "the update ran to its end, but no dictionary "
+                           "was written: info.tmp could not be read or is "
+                           "not the one released, or every dictionary was "
+                           "refused",
+    INSTALLER_NOT_STARTED: "the update ran to its end, but an installer of "
+                           "a released update did not start: it is not the "
+                           "one released, or it could not be copied or "
+                           "started",
 }
 LOG_POINTER = r"C:\tavelon-e2e-log.txt"
 
@@ -408,6 +418,10 @@ class RunResult:
 
     def boxes(self):
         return self.calls("MessageBoxA")
+
+    def starts(self):
+        """The programs that the update started itself."""
+        return self.calls("ShellExecuteA") + self.calls("CreateProcessW")
 
     def of(self, source, name=None):
         return [e for e in self.events if e.source == source and
@@ -611,25 +625,22 @@ class Desk:
         return {"WINEDLLOVERRIDES": self.wine.env.get("WINEDLLOVERRIDES", "") +
                 ";" + PLANTED_OVERRIDES}
 
-    def run_update(self, cmdline, cwd, program=None, press_after_ms=400,
-                   timeout_s=120, dialog_ms=None, wait_for_relaunch=True,
-                   extra_env=None, attack=None):
-        """Runs the update through the user stand-in, which presses OK in
-        each box (press_after_ms < 0: a person does). Returns the exit code
-        and the events of the run; waits a moment for the translator that
-        the run restarts to show its window. attack: (file, program), the
-        stand-in tries to put program in file's place at the update's
-        first pause."""
-        return self.finish_update(
-            self.start_update(cmdline, cwd, program, press_after_ms,
-                              timeout_s, dialog_ms, extra_env, attack),
-            wait_for_relaunch)
+    def run_update(self, cmdline, cwd, wait_for_relaunch=True, **options):
+        """Runs the update (options: those of start_update) to its end and
+        returns the exit code and the events of the run; waits a moment for
+        the translator that the run restarts to show its window."""
+        return self.finish_update(self.start_update(cmdline, cwd, **options),
+                                  wait_for_relaunch)
 
     def start_update(self, cmdline, cwd, program=None, press_after_ms=400,
                      timeout_s=120, dialog_ms=None, extra_env=None,
                      attack=None, press_when=None):
-        """Starts the run of run_update and returns it, for finish_update.
-        press_when: a Windows path; no box is pressed before it exists."""
+        """Starts a run of the update through the user stand-in, which
+        presses OK in each box (press_after_ms < 0: a person does), and
+        returns it, for finish_update. attack: (file, program), the
+        stand-in tries to put program in file's place at the update's first
+        pause. press_when: a Windows path; no box is pressed before it
+        exists."""
         self.jobs += 1
         job = self.scratch / f"job-{self.jobs}.txt"
         options = ([f"attack={attack[0]}", f"attack_with={attack[1]}"]
