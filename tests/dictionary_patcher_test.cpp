@@ -269,86 +269,6 @@ TEST_F(DictionaryPatcherTest, StopAtLaterRecordKeepsEarlierOnes) {
   EXPECT_EQ(Dictionary("engtoHeb.dic"), patched);
 }
 
-// A positioning, read or write that fails during the records stops the file
-// with the warning; what was written stays. A flush that fails stops
-// nothing: the check record is still written last.
-TEST_F(DictionaryPatcherTest, FailedAccessInTheMiddleStopsWithWarning) {
-  using Operation = FaultFiles::Operation;
-  struct Case {
-    const char* name;
-    Operation operation;
-    // Reading info.tmp takes 1 read, the check test 3 positionings and 3
-    // reads; then each record 3 positionings, 2 reads and a write.
-    int number;
-    std::uint32_t transferred;
-    std::size_t records_written;
-  };
-  const std::vector<Case> cases = {
-      {"positioning for record 1's section", Operation::kSetPosition, 7, 0, 1},
-      {"positioning for record 2's item", Operation::kSetPosition, 12, 0, 2},
-      {"read of record 1's item position", Operation::kRead, 8, 0, 1},
-      {"short read of record 2's entry table", Operation::kRead, 9, 3, 2},
-      {"write of record 0", Operation::kWrite, 1, 0, 0},
-      {"write of the check record", Operation::kWrite, 4, 0, 3},
-      {"flush before the check record", Operation::kFlush, 1, 0, 4},
-  };
-  const Bytes original = StandardDictionary().bytes();
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    WriteDictionary("engtoIta.dic", original);
-    WriteInfo(kRecords);
-    EXPECT_EQ(Run([&](FaultFiles& files) {
-                files.FailCall(c.operation, c.number, c.transferred);
-              }),
-              kSomeDictionaryPatched);
-    const std::vector<Record> written(
-        kRecords.begin(),
-        kRecords.begin() + static_cast<std::ptrdiff_t>(c.records_written));
-    Bytes expected = original;
-    for (const Record& record : written) {
-      expected = Model(expected, {record}).bytes;
-    }
-    EXPECT_EQ(Dictionary("engtoIta.dic"), expected);
-    if (c.records_written < kRecords.size()) {
-      ExpectSeekWarning("Ita");
-    } else {
-      EXPECT_TRUE(boxes_.boxes.empty());
-    }
-  }
-}
-
-TEST_F(DictionaryPatcherTest, ShortWriteLeavesItsBytesAndWarns) {
-  const Bytes original = StandardDictionary().bytes();
-  WriteDictionary("engtoGer.dic", original);
-  WriteInfo(kRecords);
-  EXPECT_EQ(Run([](FaultFiles& files) {
-              files.FailCall(FaultFiles::Operation::kWrite, 2, 2);
-            }),
-            kSomeDictionaryPatched);
-  Bytes expected = Model(original, {kRecords[0]}).bytes;
-  expected[ItemValueAt(1, 3)] = 0x22;
-  expected[ItemValueAt(1, 3) + 1] = 0x22;
-  EXPECT_EQ(Dictionary("engtoGer.dic"), expected);
-  ExpectSeekWarning("Ger");
-}
-
-TEST_F(DictionaryPatcherTest, UnknownLengthRefusesEveryPosition) {
-  const Bytes original = StandardDictionary().bytes();
-  WriteDictionary("engtoPtg.dic", original);
-  WriteInfo(kRecords);
-  const auto unknown_length = [](FaultFiles& files) {
-    files.ReportLength(-1, ".dic");
-  };
-  EXPECT_EQ(Run(unknown_length), kSomeDictionaryPatched);
-  EXPECT_EQ(Dictionary("engtoPtg.dic"), original);
-  ExpectSeekWarning("Ptg");
-
-  // The check test does not depend on the length.
-  EXPECT_EQ(Run(), kSomeDictionaryPatched);
-  EXPECT_EQ(Run(unknown_length), kNoDictionaryPatched);
-  EXPECT_TRUE(boxes_.boxes.empty());
-}
-
 TEST_F(DictionaryPatcherTest, TriesTheNineLanguagesInOrderAndNoOthers) {
   const Bytes original = StandardDictionary().bytes();
   for (const char* code : {"Ar_", "Ko_", "Sw_"}) {
@@ -393,25 +313,6 @@ TEST_F(DictionaryPatcherTest, JapaneseFallsBackToJapOnlyWhenJpnIsMissing) {
   WriteInfo({{0, 0, 1}, {0, 500, 2}});
   EXPECT_EQ(Run(), kSomeDictionaryPatched);
   ExpectSeekWarning("jap");
-}
-
-TEST_F(DictionaryPatcherTest, EachFileIsTakenOnItsOwn) {
-  const Bytes original = StandardDictionary().bytes();
-  const Bytes patched = Model(original, kRecords).bytes;
-  DictionaryBuilder truncated(600);  // section 4's item lies past its end
-  for (int s = 0; s < 5; ++s) truncated.Section(s, 200 + 40 * s);
-  truncated.Entry(200, 0, 500).Entry(240, 3, 520).Entry(360, 9, 700);
-  WriteDictionary("engtoEng.dic", original);
-  WriteDictionary("engtoDut.dic", patched);
-  WriteDictionary("engtoFre.dic", truncated.bytes());
-  WriteInfo(kRecords);
-
-  EXPECT_EQ(Run(), kSomeDictionaryPatched);
-  EXPECT_EQ(Dictionary("engtoEng.dic"), patched);
-  EXPECT_EQ(Dictionary("engtoDut.dic"), patched);
-  EXPECT_EQ(Dictionary("engtoFre.dic"),
-            Model(truncated.bytes(), kRecords).bytes);
-  ExpectSeekWarning("Fre");
 }
 
 // A file that exists but cannot be opened for writing, or is not the data

@@ -100,6 +100,11 @@ TEST(RunOutcomeTest, WhatTheUserSeesForEachWayARunEnds) {
   };
   const Row rows[] = {
       {"completed", [](WholeRun&) {}, kExitCompleted, {kCompletedBox}},
+      {"any other argument: the female voice",
+       argument("TavelonUpdate.exe f"),
+       kExitCompleted,
+       {kCompletedBox},
+       {kSpeech, WholeRun::Installer("Msttsf22.exe"), kProduct}},
       {"no argument", argument("TavelonUpdate.exe"), kStopped, {kArgumentBox}},
       {"blank argument",
        argument("TavelonUpdate.exe  \t "),
@@ -253,6 +258,10 @@ TEST(RunOutcomeTest, WhatTheUserSeesForEachWayARunEnds) {
     }
     ASSERT_NE(run.Option(), nullptr);
     EXPECT_EQ(run.Starts(), row.starts);
+    for (const auto& start : run.shell.starts) {  // each in its own folder
+      EXPECT_EQ(start.directory,
+                start.file.substr(0, start.file.rfind('\\') + 1));
+    }
     for (const auto& [path, bytes] : row.dictionaries) {
       ASSERT_NE(run.memory.Find(path), nullptr) << path;
       EXPECT_EQ(*run.memory.Find(path), bytes) << path;

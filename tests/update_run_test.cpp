@@ -97,34 +97,6 @@ class UpdateRunTest : public ::testing::Test {
   std::uint64_t& pause_ms = run_.pause_ms;
 };
 
-TEST_F(UpdateRunTest, AFullRunUpdatesEverythingAndRestartsTheProduct) {
-  WriteDictionaryAndInfo();
-  EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
-
-  EXPECT_EQ(1u, windows_.closed.size());
-  EXPECT_EQ(1, pauses);
-  EXPECT_EQ(1u, OptionValue());
-  EXPECT_EQ(0xCAFEu,
-            test_support::GetUint32(test_support::ReadBytes(dictionary_), 301));
-  EXPECT_EQ((std::vector<std::string>{"wait", "arrow"}),
-            windows_.cursor_changes);
-
-  ASSERT_EQ(1u, boxes_.boxes.size());
-  EXPECT_EQ("Update completed successfully!  Press OK to run updated Tavelon.",
-            boxes_.boxes[0].text);
-  EXPECT_EQ("Tavelon Setup", boxes_.boxes[0].caption);
-  EXPECT_EQ(kCompletedFlags, boxes_.boxes[0].flags);
-
-  ASSERT_EQ(3u, shell_.starts.size());
-  EXPECT_EQ(update_ + "MSpchapi.exe", shell_.starts[0].file);
-  EXPECT_EQ(update_ + "Msttsm22.exe", shell_.starts[1].file);
-  EXPECT_EQ(update_, shell_.starts[1].directory);
-  EXPECT_EQ(install_ + "tavelon.exe", shell_.starts[2].file);
-  EXPECT_EQ(install_, shell_.starts[2].directory);
-  EXPECT_EQ(0u, files_.OpenHandles());
-  EXPECT_EQ(0, files_.BadHandleCalls());
-}
-
 // Every platform call of a whole run, reduced to the step it belongs to:
 // a step done early or late changes the sequence.
 TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
@@ -242,24 +214,6 @@ TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
     const std::uint64_t closed = c.window ? kHandling : 0;
     EXPECT_EQ(closed + c.done_ms + 9000, windows_.looks.back().at_ms);
     EXPECT_EQ("Tavelon", windows_.looks.front().class_name);
-  }
-}
-
-TEST_F(UpdateRunTest, TheArgumentsFirstCharacterChoosesTheVoice) {
-  struct {
-    const char* argument;
-    const char* voice;
-  } const cases[] = {
-      {"m", "Msttsm22.exe"}, {"Male", "Msttsm22.exe"},
-      {"f", "Msttsf22.exe"}, {"\"male\"", "Msttsf22.exe"},
-      {"7", "Msttsf22.exe"},
-  };
-  for (const auto& c : cases) {
-    shell_.starts.clear();
-    process_.command_line = std::string("TavelonUpdate.exe ") + c.argument;
-    RunFromUpdateFolder();
-    ASSERT_EQ(3u, shell_.starts.size()) << c.argument;
-    EXPECT_EQ(update_ + c.voice, shell_.starts[1].file) << c.argument;
   }
 }
 
