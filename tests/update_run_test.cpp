@@ -488,62 +488,6 @@ TEST_F(UpdateRunTest, UsesTheDesktopUsersSettings) {
   }
 }
 
-// The run's last box and exit code, from what happened: a file not
-// released names itself first (info.tmp before an installer), then an
-// installer that did not start, an unreadable description, every
-// dictionary refused, else the completion message.
-TEST(RunOutcomeTest, OneBoxAndExitCodePerOutcome) {
-  using patch::PatchResult;
-  const InstallerOutcome none;
-  const InstallerOutcome refused{InstallerProblem::kNotReleased,
-                                 "Msttsm22.exe"};
-  const InstallerOutcome not_started{InstallerProblem::kNotStarted,
-                                     "MSpchapi.exe"};
-  constexpr char kNotReleased[] =
-      " is not the file released with this update\nPlease download the "
-      "update again and run it from its own folder";
-  struct {
-    bool bound;
-    PatchResult patched;
-    InstallerOutcome installer;
-    int exit_code;
-    const char* file;
-    std::string text;
-    std::uint32_t flags;
-  } const cases[] = {
-      {false, patch::kSomeDictionaryPatched, none, 0, nullptr,
-       "Update completed successfully!  Press OK to run updated Tavelon.",
-       kCompletedFlags},
-      {false, patch::kNoDictionaryPatched, none, 0, nullptr,
-       "Update completed successfully!  Press OK to run updated Tavelon.",
-       kCompletedFlags},
-      {false, patch::kDescriptionUnreadable, none, 2, nullptr,
-       "Update failed - Could not read the update information file "
-       "info.tmp\nPlease run the update from its own folder and try again",
-       kFailureFlags},
-      {false, patch::kEveryDictionaryRefused, none, 2, nullptr,
-       "Update failed - Could not write the Tavelon dictionaries\nPlease run "
-       "the update as an administrator and try again",
-       kFailureFlags},
-      {true, patch::kDescriptionUnreadable, refused, 2, "info.tmp",
-       kNotReleased, kFailureFlags},
-      {true, patch::kEveryDictionaryRefused, refused, 3, "Msttsm22.exe",
-       kNotReleased, kFailureFlags},
-      {true, patch::kSomeDictionaryPatched, not_started, 3, "MSpchapi.exe",
-       " could not be started\nPlease run the update again", kFailureFlags},
-  };
-  for (const auto& c : cases) {
-    const RunOutcome outcome = DecideOutcome(c.bound, c.patched, c.installer);
-    EXPECT_EQ(c.exit_code, outcome.exit_code) << c.text;
-    EXPECT_EQ(c.file == nullptr, outcome.file == nullptr) << c.text;
-    if (c.file != nullptr && outcome.file != nullptr) {
-      EXPECT_STREQ(c.file, outcome.file);
-    }
-    EXPECT_EQ(c.text, outcome.text);
-    EXPECT_EQ(c.flags, outcome.flags) << c.text;
-  }
-}
-
 // Elevated, the mark is taken in a private namespace that only
 // administrators can create or open; when any step of that fails, and
 // when not elevated, in the session's namespace. A mark held by another
