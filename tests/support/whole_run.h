@@ -6,6 +6,9 @@
 // adds the files it needs.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <map>
 #include <string>
 #include <vector>
 
@@ -112,5 +115,53 @@ class WholeRun {
     run.clock.now_ms += run.pause_ms;
   }
 };
+
+// What a run should leave behind.
+struct RunLeft {
+  int exit_code;
+  std::vector<fakes::RecordedBox> boxes;
+  std::vector<std::string> starts;  // as WholeRun::Starts gives them
+  bool option_written;
+  std::map<std::string, std::vector<unsigned char>> files;  // by path
+};
+
+// Checks a run against what it should leave, and against what every run
+// must: every file and key closed, no call on a handle that is not open,
+// the only-copy mark given back, the update description never written,
+// and nothing but the options key opened for writing.
+inline void ExpectLeft(const WholeRun& run, int exit_code,
+                       const RunLeft& expected) {
+  EXPECT_EQ(exit_code, expected.exit_code);
+  EXPECT_EQ(run.boxes.boxes, expected.boxes);
+  EXPECT_EQ(run.Starts(), expected.starts);
+  EXPECT_EQ(run.files.OpenHandles(), 0u);
+  EXPECT_EQ(run.files.BadHandleCalls(), 0);
+  EXPECT_EQ(run.registry.open_handles(), 0u);
+  EXPECT_EQ(run.registry.bad_closes(), 0);
+  EXPECT_EQ(run.only_copy.held, 0);
+  for (const auto& [path, bytes] : expected.files) {
+    const auto* found = run.memory.Find(path);
+    ASSERT_NE(found, nullptr) << path;
+    EXPECT_TRUE(*found == bytes) << path;
+  }
+  for (const auto& access : run.files.accesses()) {
+    if (access.operation == fakes::FaultFiles::Operation::kWrite) {
+      EXPECT_NE(access.path, "info.tmp");
+    }
+  }
+  const fakes::StoredValue* option = run.Option();
+  if (expected.option_written) {
+    ASSERT_NE(option, nullptr);
+    EXPECT_EQ(option->type, fakes::kRegDword);
+    EXPECT_EQ(option->data, std::string("\x01\x00\x00\x00", 4));
+  } else {
+    EXPECT_EQ(option, nullptr);
+  }
+  for (const fakes::KeyAttempt& attempt : run.registry.attempts()) {
+    if (attempt.access == fakes::KeyAccess::kSet) {
+      EXPECT_EQ(attempt.path, kOptionsKey);
+    }
+  }
+}
 
 }  // namespace tavelon::test_support
