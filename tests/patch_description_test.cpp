@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,18 +36,19 @@ class PatchDescriptionTest : public ::testing::Test {
   // Reads the description; on success checks and closes the file it leaves
   // open. Every file the reader opened is closed afterwards in any case.
   bool Read() {
-    const bool ok = ReadPatchDescription(files_, description_.get());
+    const bool ok = ReadPatchDescription(*files_, description_.get());
     if (ok) {
-      EXPECT_EQ(files_.OpenHandles(), 1u);
-      files_.Close(description_->file);
+      EXPECT_EQ(files_->OpenHandles(), 1u);
+      files_->Close(description_->file);
     }
-    EXPECT_EQ(files_.OpenHandles(), 0u);
+    EXPECT_EQ(files_->OpenHandles(), 0u);
     return ok;
   }
 
   test_support::TempFolder folder_;
   test_support::CurrentDirectoryGuard guard_;
-  FaultFiles files_{platform::SystemFiles()};
+  std::unique_ptr<FaultFiles> files_ =
+      std::make_unique<FaultFiles>(platform::SystemFiles());
   std::unique_ptr<PatchDescription> description_ =
       std::make_unique<PatchDescription>();
 };
@@ -54,51 +56,92 @@ class PatchDescriptionTest : public ::testing::Test {
 TEST_F(PatchDescriptionTest, OpensInfoTmpReadOnlyByItsBareName) {
   WriteInfo(DescriptionBytes({{1, 2, 3}}));
   ASSERT_TRUE(Read());
-  ASSERT_EQ(files_.opens().size(), 1u);
-  EXPECT_EQ(files_.opens()[0].path, "info.tmp");
-  EXPECT_EQ(files_.opens()[0].access, platform::FileAccess::kRead);
-  EXPECT_EQ(files_.Calls(FaultFiles::Operation::kWrite), 0);
+  ASSERT_EQ(files_->opens().size(), 1u);
+  EXPECT_EQ(files_->opens()[0].path, "info.tmp");
+  EXPECT_EQ(files_->opens()[0].access, platform::FileAccess::kRead);
+  EXPECT_EQ(files_->Calls(FaultFiles::Operation::kWrite), 0);
 }
 
-TEST_F(PatchDescriptionTest, AcceptsOnlyHeaderPlusWholeRecords) {
-  const Bytes valid_one = DescriptionBytes({{7, 8, 9}});
-  for (std::size_t length = 0; length <= 46; ++length) {
-    SCOPED_TRACE(length);
-    Bytes bytes = valid_one;
-    bytes.resize(length, 0x55);
-    WriteInfo(bytes);
-    const bool expected = length == 30 || length == 38 || length == 46;
-    ASSERT_EQ(Read(), expected);
-    if (expected) {
-      EXPECT_EQ(description_->count, static_cast<int>((length - 30) / 8));
-    }
-  }
-}
-
-TEST_F(PatchDescriptionTest, AcceptsTheLargestDescriptionAndRefusesLonger) {
+// A description is the header text exactly, three bytes not examined,
+// and whole records, at most 621; anything else, a file that cannot be
+// read whole or of unknown length included, is refused.
+TEST_F(PatchDescriptionTest, AcceptsOnlyAWholeValidFile) {
   std::vector<Record> records;
   for (int i = 0; i < 622; ++i) {
     records.push_back(
         {static_cast<std::int16_t>(i), static_cast<std::int16_t>(-i),
          0x01000000u * static_cast<std::uint32_t>(i % 256) + 17u});
   }
-  WriteInfo(DescriptionBytes(records));  // 5006 bytes
-  EXPECT_FALSE(Read());
+  Bytes largest = DescriptionBytes(records);
+  largest.resize(largest.size() - 8);  // 4998 bytes, 621 records
+  Bytes cut_at_5000 = DescriptionBytes(records);
+  cut_at_5000.resize(5000);
+  const auto with_header = [](const std::string& header) {
+    return DescriptionBytes({{1, 1, 1}}, header);
+  };
+  const Bytes one = DescriptionBytes({{1, 1, 1}});
+  struct Case {
+    std::string what;
+    Bytes bytes;
+    int records;  // -1: refused
+    std::function<void(FaultFiles&)> fault = {};
+  };
+  std::vector<Case> cases = {
+      {"621 records", largest, 621},
+      {"622 records", DescriptionBytes(records), -1},
+      {"5000 bytes", cut_at_5000, -1},
+      {"header in another case", with_header("tavelon Translator - Update"),
+       -1},
+      {"header in capitals", with_header("Tavelon Translator - UPDATE"), -1},
+      {"header with a zero",
+       with_header(std::string("Tavelon Translator - Updat\0", 27)), -1},
+      {"header reordered", with_header("Tavelon Translator  Update-"), -1},
+      {"reserved zeros",
+       DescriptionBytes({{1, 1, 1}}, "Tavelon Translator - Update",
+                        std::string("\0\0\0", 3)),
+       1},
+      {"reserved 0xFF",
+       DescriptionBytes({{1, 1, 1}}, "Tavelon Translator - Update",
+                        "\xFF\xFF\xFF"),
+       1},
+      {"short read", one, -1,
+       [](FaultFiles& files) {
+         files.FailCall(FaultFiles::Operation::kRead, 1, 37);
+       }},
+      {"unknown length", one, -1,
+       [](FaultFiles& files) { files.ReportLength(-1, "info.tmp"); }},
+  };
+  // Every length up to two records: only the header and whole records.
+  for (std::size_t length = 0; length <= 46; ++length) {
+    Bytes bytes = DescriptionBytes({{7, 8, 9}});
+    bytes.resize(length, 0x55);
+    const bool whole = length == 30 || length == 38 || length == 46;
+    cases.push_back({"length " + std::to_string(length), bytes,
+                     whole ? static_cast<int>(length - 30) / 8 : -1});
+  }
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    WriteInfo(c.bytes);
+    files_ = std::make_unique<FaultFiles>(platform::SystemFiles());
+    if (c.fault) c.fault(*files_);
+    ASSERT_EQ(Read(), c.records >= 0);
+    if (c.records >= 0) {
+      EXPECT_EQ(description_->count, c.records);
+    }
+    if (c.records == 621) {
+      const PatchRecord& last = description_->records[620];
+      EXPECT_EQ(last.section, 620);
+      EXPECT_EQ(last.entry, -620);
+      const unsigned char expected_value[4] = {17, 0, 0, 620 % 256};
+      EXPECT_EQ(0, std::memcmp(last.value, expected_value, 4));
+    }
+  }
+}
 
-  Bytes too_long = DescriptionBytes(records);
-  too_long.resize(5000);
-  WriteInfo(too_long);
+TEST_F(PatchDescriptionTest, MissingFileOrFolderOfThatNameFails) {
   EXPECT_FALSE(Read());
-
-  records.pop_back();
-  WriteInfo(DescriptionBytes(records));  // 4998 bytes, 621 records
-  ASSERT_TRUE(Read());
-  ASSERT_EQ(description_->count, 621);
-  const PatchRecord& last = description_->records[620];
-  EXPECT_EQ(last.section, 620);
-  EXPECT_EQ(last.entry, -620);
-  const unsigned char expected_value[4] = {17, 0, 0, 620 % 256};
-  EXPECT_EQ(0, std::memcmp(last.value, expected_value, 4));
+  std::filesystem::create_directory(folder_.path() / "info.tmp");
+  EXPECT_FALSE(Read());
 }
 
 TEST_F(PatchDescriptionTest, DecodesLittleEndianSignedIndicesAndRawValues) {
@@ -118,53 +161,6 @@ TEST_F(PatchDescriptionTest, DecodesLittleEndianSignedIndicesAndRawValues) {
   EXPECT_EQ(records[2].entry, -2);
   const unsigned char value2[4] = {0, 0, 0, 0x80};
   EXPECT_EQ(0, std::memcmp(records[2].value, value2, 4));
-}
-
-TEST_F(PatchDescriptionTest, HeaderTextMustMatchExactly) {
-  struct Case {
-    std::string header;
-    bool valid;
-  };
-  const std::vector<Case> cases = {
-      {"Tavelon Translator - Update", true},
-      {"tavelon Translator - Update", false},
-      {"Tavelon Translator - UPDATE", false},
-      {std::string("Tavelon Translator - Updat\0", 27), false},
-      {"Tavelon Translator  Update-", false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.header);
-    WriteInfo(DescriptionBytes({{1, 1, 1}}, c.header));
-    EXPECT_EQ(Read(), c.valid);
-  }
-}
-
-TEST_F(PatchDescriptionTest, ReservedBytesAreNotExamined) {
-  for (const std::string& reserved :
-       {std::string("\0\0\0", 3), std::string("\xFF\xFF\xFF"),
-        std::string("abc")}) {
-    WriteInfo(
-        DescriptionBytes({{1, 1, 1}}, "Tavelon Translator - Update", reserved));
-    EXPECT_TRUE(Read());
-  }
-}
-
-TEST_F(PatchDescriptionTest, MissingFileOrFolderOfThatNameFails) {
-  EXPECT_FALSE(Read());
-  std::filesystem::create_directory(folder_.path() / "info.tmp");
-  EXPECT_FALSE(Read());
-}
-
-TEST_F(PatchDescriptionTest, ShortReadFailsAndClosesTheFile) {
-  WriteInfo(DescriptionBytes({{1, 1, 1}}));
-  files_.FailCall(FaultFiles::Operation::kRead, 1, 37);
-  EXPECT_FALSE(Read());
-}
-
-TEST_F(PatchDescriptionTest, UnknownLengthFails) {
-  WriteInfo(DescriptionBytes({{1, 1, 1}}));
-  files_.ReportLength(-1, "info.tmp");
-  EXPECT_FALSE(Read());
 }
 
 }  // namespace
