@@ -7,11 +7,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <map>
-#include <memory>
 #include <sstream>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "patch/dictionary_patcher.h"
@@ -41,23 +43,14 @@ using test_support::Record;
 
 struct Outcome {
   int code;
-  std::string out;
-  std::string err;
+  std::string out, err;
 };
-
-#if defined(_WIN32)
-constexpr char kSeparator = '\\';
-#else
-constexpr char kSeparator = '/';
-#endif
 
 // A path as the patcher forms it, in the form the test's own file access
 // takes.
 std::string SystemPath(std::string path) {
 #if !defined(_WIN32)
-  for (char& c : path) {
-    if (c == '\\') c = '/';
-  }
+  std::replace(path.begin(), path.end(), '\\', '/');
 #endif
   return path;
 }
@@ -67,33 +60,23 @@ std::string SystemPath(std::string path) {
 DictionaryBuilder StandardDictionary(std::size_t length = 1000) {
   DictionaryBuilder builder(length);
   for (int s = 0; s < 5; ++s) {
-    const std::int32_t table = 200 + 40 * s;
-    if (builder.Fits(100 + 4 * s)) builder.Section(s, table);
+    builder.Section(s, 200 + 40 * s);
     for (int e = 0; e < 10; ++e) {
-      if (builder.Fits(table + 4 * e)) {
-        builder.Entry(table, e, 500 + 50 * s + 5 * e);
-      }
+      builder.Entry(200 + 40 * s, e, 500 + 50 * s + 5 * e);
     }
   }
   return builder;
 }
 
-const std::vector<Record> kRecords = {{0, 0, 0x11111111u},
-                                      {1, 3, 0x22222222u},
-                                      {4, 9, 0x33333333u},
-                                      {2, 5, 0xCAFEBABEu}};
-
 class TavpatchTest : public ::testing::Test {
  protected:
-  Outcome Run(std::vector<std::string> arguments,
+  Outcome Run(const std::vector<std::string>& arguments,
               platform::Files& files = platform::SystemFiles()) {
-    arguments.insert(arguments.begin(), "tavpatch");
-    std::vector<const char*> argv;
+    std::vector<const char*> argv = {"tavpatch"};
     for (const std::string& argument : arguments) {
       argv.push_back(argument.c_str());
     }
-    std::ostringstream out;
-    std::ostringstream err;
+    std::ostringstream out, err;
     const int code = tavpatch::Run(static_cast<int>(argv.size()), argv.data(),
                                    out, err, files);
     return {code, out.str(), err.str()};
@@ -110,64 +93,48 @@ class TavpatchTest : public ::testing::Test {
   test_support::TempFolder folder_;
 };
 
-TEST_F(TavpatchTest, ShowListsTheRecordsAndTheCheckRecord) {
-  const std::string file = Write(
-      "info.tmp",
-      DescriptionBytes(
-          {{0, 0, 0x11111111u}, {-1, -32768, 0u}, {32767, 5, 0xFFFFFFFFu}}));
-  const Outcome shown = Run({"show", file});
-  EXPECT_EQ(shown.code, 0);
-  EXPECT_EQ(shown.out,
-            "records 3\n"
-            "record 0 section 0 entry 0 value 0x11111111\n"
-            "record 1 section -1 entry -32768 value 0x00000000\n"
-            "record 2 section 32767 entry 5 value 0xFFFFFFFF check\n");
-  EXPECT_EQ(shown.err, "");
-
-  Write("empty.tmp", DescriptionBytes({}));
-  EXPECT_EQ(Run({"show", folder_.PathOf("empty.tmp")}).out, "records 0\n");
-}
-
-TEST_F(TavpatchTest, ShowNamesTheRuleAnInvalidFileBreaks) {
+TEST_F(TavpatchTest, ShowListsAValidFileOrNamesTheRuleItBreaks) {
   const Bytes one = DescriptionBytes({{1, 2, 3}});
-  Bytes longest_plus_one = DescriptionBytes(std::vector<Record>(622));
-  Bytes lower_case = one;
-  lower_case[0] = 't';
-  Bytes zero_in_header = one;
-  zero_in_header[26] = 0;
-  struct Case {
-    const char* name;
-    Bytes bytes;
-    std::string line;
-  };
-  const std::vector<Case> cases = {
-      {"short", Bytes(one.begin(), one.begin() + 29),
-       "invalid length: 29 bytes is not 30 + 8 * N"},
-      {"partial record", Bytes(one.begin(), one.begin() + 37),
-       "invalid length: 37 bytes is not 30 + 8 * N"},
-      {"622 records", longest_plus_one,
-       "invalid size-limit: 5006 bytes, more than 5000 (621 records)"},
-      {"lower case", lower_case,
-       "invalid header: the first 27 bytes are not \"Tavelon Translator - "
-       "Update\""},
-      {"zero in header", zero_in_header,
-       "invalid header: the first 27 bytes are not \"Tavelon Translator - "
-       "Update\""},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    const Outcome shown = Run({"show", Write("bad.tmp", c.bytes)});
-    EXPECT_EQ(shown.code, 1);
-    EXPECT_EQ(shown.out, c.line + "\n");
-  }
-
+  const std::string header =
+      "invalid header: the first 27 bytes are not \"Tavelon Translator - "
+      "Update\"\n";
   const std::string missing = folder_.PathOf("missing.tmp");
-  const Outcome shown = Run({"show", missing});
-  EXPECT_EQ(shown.code, 1);
-  EXPECT_EQ(shown.out,
-            "invalid open: " + missing + " cannot be opened for reading\n");
+  const std::string unopened =
+      "invalid open: " + missing + " cannot be opened for reading\n";
+  // What the file is, its bytes (none: it does not exist), the exit code and
+  // the output.
+  const std::tuple<const char*, Bytes, int, std::string> cases[] = {
+      {"no records", DescriptionBytes({}), 0, "records 0\n"},
+      {"short", Bytes(one.begin(), one.begin() + 29), 1,
+       "invalid length: 29 bytes is not 30 + 8 * N\n"},
+      {"partial record", Bytes(one.begin(), one.begin() + 37), 1,
+       "invalid length: 37 bytes is not 30 + 8 * N\n"},
+      {"622 records", DescriptionBytes(std::vector<Record>(622)), 1,
+       "invalid size-limit: 5006 bytes, more than 5000 (621 records)\n"},
+      {"lower case", DescriptionBytes({}, "tavelon Translator - Update"), 1,
+       header},
+      {"zero in header",
+       DescriptionBytes({}, std::string("Tavelon Translator - Updat") + '\0'),
+       1, header},
+      {"missing", {}, 1, unopened},
+  };
+  for (const auto& [name, bytes, code, out] : cases) {
+    SCOPED_TRACE(name);
+    const std::string file = bytes.empty() ? missing : Write("info.tmp", bytes);
+    const Outcome shown = Run({"show", file});
+    EXPECT_EQ(shown.code, code);
+    EXPECT_EQ(shown.out, out);
+    EXPECT_EQ(shown.err, "");
+    // check reads the description as show does, and goes on when valid.
+    const Outcome checked = Run({"check", file, folder_.PathOf("none")});
+    EXPECT_EQ(checked.code, code);
+    EXPECT_EQ(code == 0 ? checked.out.substr(0, out.size()) : checked.out, out);
+  }
 }
 
+// Comments, blank lines, CR LF, tabs, hex and decimal, the extreme indices
+// and values; the made file shows the listed records. An existing file is
+// replaced only when forced; a list holds at most 621 records.
 TEST_F(TavpatchTest, MakeWritesTheHeaderZerosAndRecords) {
   const std::string list =
       WriteText("list.txt",
@@ -176,29 +143,56 @@ TEST_F(TavpatchTest, MakeWritesTheHeaderZerosAndRecords) {
                 "\n"
                 "   -1\t-32768   0   # the smallest indices\n"
                 "32767 0x7FFF 4294967295\n"
+                "100 -2 0x00010203\n"
+                "-25 65 4000000000\n"
                 "0x0 00 0xcafeBABE");
   const std::string output = folder_.PathOf("info.tmp");
   const Outcome made = Run({"make", list, "-o", output});
   EXPECT_EQ(made.code, 0);
-  EXPECT_EQ(made.out, "records 4\nwrote " + output + "\n");
-  EXPECT_EQ(
-      test_support::ReadBytes(output),
-      DescriptionBytes({{0, 0, 0x11111111u},
-                        {-1, -32768, 0u},
-                        {32767, 32767, 0xFFFFFFFFu},
-                        {0, 0, 0xCAFEBABEu}},
-                       "Tavelon Translator - Update", std::string(3, '\0')));
+  EXPECT_EQ(made.out, "records 6\nwrote " + output + "\n");
+  const Bytes written = test_support::ReadBytes(output);
+  ASSERT_EQ(written.size(), 30u + 8u * 6u);
+  EXPECT_EQ(Bytes(written.begin(), written.begin() + 30),
+            DescriptionBytes({}, "Tavelon Translator - Update",
+                             std::string(3, '\0')));
+  EXPECT_EQ(Run({"show", output}).out,
+            "records 6\n"
+            "record 0 section 0 entry 0 value 0x11111111\n"
+            "record 1 section -1 entry -32768 value 0x00000000\n"
+            "record 2 section 32767 entry 32767 value 0xFFFFFFFF\n"
+            "record 3 section 100 entry -2 value 0x00010203\n"
+            "record 4 section -25 entry 65 value 0xEE6B2800\n"
+            "record 5 section 0 entry 0 value 0xCAFEBABE check\n");
+
+  std::string text = "# header line\n";
+  for (int i = 0; i < 621; ++i) text += std::to_string(i) + " 1 2\n";
+  WriteText("list.txt", text);
+  const Outcome refused = Run({"make", list, "-o", output});
+  EXPECT_EQ(refused.code, 1);
+  EXPECT_EQ(refused.out, output + ": exists; give --force to replace it\n");
+  EXPECT_EQ(test_support::ReadBytes(output), written);
+
+  ASSERT_EQ(Run({"make", "--force", list, "-o", output}).code, 0);
+  const Bytes longest = test_support::ReadBytes(output);
+  EXPECT_EQ(longest.size(), 30u + 8u * 621u);
+  EXPECT_EQ(Run({"show", output}).code, 0);
+
+  WriteText("list.txt", text + "\n7 7 7\n8 8 8\n");
+  const Outcome too_long = Run({"make", list, "-o", output, "--force"});
+  EXPECT_EQ(too_long.code, 1);
+  EXPECT_EQ(too_long.out, list +
+                              ":624: more than 621 records; an update "
+                              "description holds at most 621\n");
+  EXPECT_EQ(test_support::ReadBytes(output), longest);
 }
 
 TEST_F(TavpatchTest, MakeRefusesABadLineWithItsNumberAndWritesNothing) {
-  struct Case {
-    const char* line;
-    const char* message;
-  };
-  const std::vector<Case> cases = {
-      {"1 2", "expected three numbers (section entry value), found 2 fields"},
-      {"1 2 3 4",
-       "expected three numbers (section entry value), found 4 fields"},
+  const std::string fields =
+      "expected three numbers (section entry value), found ";
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {"1 2", fields + "2 fields"},
+      {"1 2 3 4", fields + "4 fields"},
+      {"0,0,1", fields + "1 field"},
       {"32768 0 0", "section 32768 is out of range -32768..32767"},
       {"-32769 0 0", "section -32769 is out of range -32768..32767"},
       {"0 0x8000 0",
@@ -209,120 +203,62 @@ TEST_F(TavpatchTest, MakeRefusesABadLineWithItsNumberAndWritesNothing) {
       {"0 0 -1", "value -1 is out of range 0..0xFFFFFFFF"},
       {"0 0 4294967296", "value 4294967296 is out of range 0..0xFFFFFFFF"},
       {"0 0 0x100000000", "value 0x100000000 is out of range 0..0xFFFFFFFF"},
-      {"x 0 0", "section \"x\" is not a number"},
-      {"0x 0 0", "section \"0x\" is not a number"},
-      {"-0x1 0 0", "section \"-0x1\" is not a number"},
-      {"+1 0 0", "section \"+1\" is not a number"},
-      {"- 0 0", "section \"-\" is not a number"},
-      {"1e3 0 0", "section \"1e3\" is not a number"},
       {"0 0 12ab", "value \"12ab\" is not a number"},
-      {"0,0,1", "expected three numbers (section entry value), found 1 field"},
   };
+  for (const std::string section : {"x", "0x", "-0x1", "+1", "-", "1e3"}) {
+    cases.push_back(
+        {section + " 0 0", "section \"" + section + "\" is not a number"});
+  }
   const std::string output = folder_.PathOf("info.tmp");
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.line);
-    const std::string list =
-        WriteText("list.txt", "# a list\n1 2 3\n" + std::string(c.line) +
-                                  "  # the bad one\n4 5 6\n");
+  for (const auto& [line, message] : cases) {
+    SCOPED_TRACE(line);
+    const std::string list = WriteText(
+        "list.txt", "# a list\n1 2 3\n" + line + "  # the bad one\n4 5 6\n");
     const Outcome made = Run({"make", list, "-o", output});
     EXPECT_EQ(made.code, 1);
-    EXPECT_EQ(made.out, list + ":3: " + c.message + "\n");
+    EXPECT_EQ(made.out, list + ":3: " + message + "\n");
     EXPECT_FALSE(std::filesystem::exists(output));
   }
 
   // Every bad line is named.
   const std::string list = WriteText("list.txt", "1\n2 2 2\n3 3 x\n");
   EXPECT_EQ(Run({"make", list, "-o", output}).out,
-            list +
-                ":1: expected three numbers (section entry value), found 1 "
-                "field\n" +
-                list + ":3: value \"x\" is not a number\n");
+            list + ":1: " + fields + "1 field\n" + list +
+                ":3: value \"x\" is not a number\n");
 }
 
-TEST_F(TavpatchTest, MakeTakesAtMost621Records) {
-  std::string text = "# header line\n";
-  for (int i = 0; i < 621; ++i) text += std::to_string(i) + " 1 2\n";
-  const std::string output = folder_.PathOf("info.tmp");
-  const std::string list = WriteText("list.txt", text);
-  ASSERT_EQ(Run({"make", list, "-o", output}).code, 0);
-  EXPECT_EQ(test_support::ReadBytes(output).size(), 30u + 8u * 621u);
-  EXPECT_EQ(Run({"show", output}).code, 0);
-
-  text += "\n7 7 7\n8 8 8\n";
-  WriteText("list.txt", text);
-  const Outcome made = Run({"make", list, "-o", output, "--force"});
-  EXPECT_EQ(made.code, 1);
-  EXPECT_EQ(made.out, list +
-                          ":624: more than 621 records; an update "
-                          "description holds at most 621\n");
-}
-
-TEST_F(TavpatchTest, MakeReplacesAFileOnlyWhenForced) {
-  const std::string list = WriteText("list.txt", "1 2 3\n");
-  const Bytes previous = {'o', 'l', 'd'};
-  const std::string output = Write("info.tmp", previous);
-
-  const Outcome refused = Run({"make", list, "-o", output});
-  EXPECT_EQ(refused.code, 1);
-  EXPECT_EQ(refused.out, output + ": exists; give --force to replace it\n");
-  EXPECT_EQ(test_support::ReadBytes(output), previous);
-
-  EXPECT_EQ(Run({"make", "--force", list, "-o", output}).code, 0);
-  EXPECT_EQ(test_support::ReadBytes(output).size(), 38u);
-}
-
-TEST_F(TavpatchTest, MadeFileShowsTheListedRecords) {
-  const std::string list = WriteText("list.txt",
-                                     "100 -2 0x00010203\n"
-                                     "-25 65 4000000000\n"
-                                     "7 -32768 0xA0B0C0D0\n");
-  const std::string output = folder_.PathOf("out.tmp");
-  ASSERT_EQ(Run({"make", list, "-o", output}).code, 0);
-  EXPECT_EQ(Run({"show", output}).out,
-            "records 3\n"
-            "record 0 section 100 entry -2 value 0x00010203\n"
-            "record 1 section -25 entry 65 value 0xEE6B2800\n"
-            "record 2 section 7 entry -32768 value 0xA0B0C0D0 check\n");
-}
-
+// A usage error goes to the standard error and makes nothing; help goes to
+// the standard output.
 TEST_F(TavpatchTest, UsageErrorsExitWithTwoAndHelpWithZero) {
-  const std::string list = WriteText("list.txt", "1 2 3\n");
-  const std::vector<std::vector<std::string>> usage_errors = {
-      {},
-      {"frobnicate"},
-      {"show"},
-      {"show", "a", "b"},
-      {"show", "--force", "a"},
-      {"check", "a"},
-      {"check", "a", "b", "c"},
-      {"make", list},
-      {"make", list, "-o"},
-      {"make", list, "-o", "x", "-o", "y"},
-      {"make", list, "x", "-o", "y"},
-      {"make", list, "-x", "-o", "y"},
-  };
-  for (const auto& arguments : usage_errors) {
-    SCOPED_TRACE(testing::PrintToString(arguments));
-    const Outcome outcome = Run(arguments);
-    EXPECT_EQ(outcome.code, 2);
-    EXPECT_EQ(outcome.out, "");
-    EXPECT_NE(outcome.err, "");
+  test_support::CurrentDirectoryGuard inside(folder_.path());
+  WriteText("list.txt", "1 2 3\n");
+  // The help each shows; none for a usage error.
+  std::vector<std::pair<std::string, const char*>> cases = {
+      {"--help", "usage: tavpatch COMMAND"},
+      {"-h", "usage: tavpatch COMMAND"},
+      {"show --help", "usage: tavpatch show FILE\n"},
+      {"check x --help", "usage: tavpatch check FILE FOLDER\n"},
+      {"make --help", "usage: tavpatch make LIST -o FILE [--force]\n"}};
+  for (const char* line :
+       {"", "frobnicate", "show", "show a b", "show --force a", "check a",
+        "check a b c", "make list.txt", "make list.txt -o",
+        "make list.txt -o x -o y", "make list.txt x -o y",
+        "make list.txt -x -o y"}) {
+    cases.push_back({line, nullptr});
   }
-  EXPECT_FALSE(std::filesystem::exists(folder_.path() / "y"));
-
-  const std::vector<std::pair<std::vector<std::string>, std::string>> helps = {
-      {{"--help"}, "usage: tavpatch COMMAND"},
-      {{"-h"}, "usage: tavpatch COMMAND"},
-      {{"show", "--help"}, "usage: tavpatch show FILE\n"},
-      {{"check", "x", "--help"}, "usage: tavpatch check FILE FOLDER\n"},
-      {{"make", "--help"}, "usage: tavpatch make LIST -o FILE [--force]\n"}};
-  for (const auto& [arguments, start] : helps) {
-    SCOPED_TRACE(start);
+  for (const auto& [line, help] : cases) {
+    SCOPED_TRACE(line);
+    std::istringstream words(line);
+    std::vector<std::string> arguments;
+    for (std::string word; words >> word;) arguments.push_back(word);
     const Outcome outcome = Run(arguments);
-    EXPECT_EQ(outcome.code, 0);
-    EXPECT_EQ(outcome.out.rfind(start, 0), 0u);
-    EXPECT_EQ(outcome.err, "");
+    EXPECT_EQ(outcome.code, help == nullptr ? 2 : 0);
+    const std::string& shown = help == nullptr ? outcome.err : outcome.out;
+    EXPECT_EQ(shown.rfind(help == nullptr ? "tavpatch" : help, 0), 0u);
+    EXPECT_EQ(help == nullptr ? outcome.out : outcome.err, "");
   }
+  EXPECT_FALSE(std::filesystem::exists("x"));
+  EXPECT_FALSE(std::filesystem::exists("y"));
 }
 
 // An installation with one case per language, to compare the dry run with
@@ -331,7 +267,10 @@ class TavpatchCheckTest : public TavpatchTest {
  protected:
   TavpatchCheckTest() {
     std::filesystem::create_directories(data_folder());
-    description_ = Write("info.tmp", DescriptionBytes(kRecords));
+    description_ = Write("info.tmp", DescriptionBytes({{0, 0, 0x11111111u},
+                                                       {1, 3, 0x22222222u},
+                                                       {4, 9, 0x33333333u},
+                                                       {2, 5, 0xCAFEBABEu}}));
   }
 
   std::string installation() const { return folder_.PathOf("Translator"); }
@@ -339,23 +278,20 @@ class TavpatchCheckTest : public TavpatchTest {
     return folder_.path() / "Translator" / "data";
   }
   std::string Shown(const std::string& name) const {
-    return installation() + kSeparator + "data" + kSeparator + name;
+    return SystemPath(installation() + "\\data\\" + name);
   }
   void WriteDictionary(const std::string& name, const Bytes& bytes) {
     test_support::WriteBytes(data_folder() / name, bytes);
   }
 
-  // Every file of the data folder with its bytes and modification time, set
-  // an hour back first so that any write would show.
-  struct Snapshot {
-    Bytes bytes;
-    std::filesystem::file_time_type time;
-  };
-  std::map<std::string, Snapshot> TakeSnapshot(bool age) {
-    std::map<std::string, Snapshot> files;
+  // Every file of the data folder with its bytes and modification time,
+  // set an hour back first when `age`, so that any write would show.
+  using Snapshot =
+      std::map<std::string, std::pair<Bytes, std::filesystem::file_time_type>>;
+  Snapshot TakeSnapshot(bool age) {
+    Snapshot files;
     for (const auto& item :
          std::filesystem::directory_iterator(data_folder())) {
-      if (!item.is_regular_file()) continue;
       if (age) {
         std::filesystem::last_write_time(
             item.path(), std::filesystem::file_time_type::clock::now() -
@@ -380,36 +316,36 @@ class TavpatchCheckTest : public TavpatchTest {
   // bytes it leaves in every file it opens: each file as it was, with the
   // predicted writes made.
   void ExpectAgreement(const FolderCheck& check, platform::Files& files) {
-    std::map<std::string, Bytes> expected;
+    std::map<std::string, Bytes> after;
+    std::vector<std::string> predicted;
     for (const LanguageCheck& language : check.languages) {
+      const bool stopped =
+          language.outcome == patch::DictionaryOutcome::kStopped;
+      if (stopped || language.outcome == patch::DictionaryOutcome::kRefused) {
+        predicted.push_back(std::string(stopped ? expected::kSeekError
+                                                : expected::kCannotOpen) +
+                            " | " + language.path +
+                            " | 48");  // MB_OK | MB_ICONWARNING
+      }
       if (language.dry_run.writes.empty()) continue;
       Bytes bytes = test_support::ReadBytes(SystemPath(language.path));
       for (const OverlayFile::Written& write : language.dry_run.writes) {
         std::copy(write.bytes.begin(), write.bytes.end(),
                   bytes.begin() + static_cast<std::ptrdiff_t>(write.position));
       }
-      expected[language.path] = bytes;
+      after[language.path] = bytes;
     }
+    boxes_.boxes.clear();
     EXPECT_EQ(check.updater_result, Patch(files));
-    std::vector<fakes::RecordedBox> predicted;
-    for (const LanguageCheck& language : check.languages) {
-      SCOPED_TRACE(language.code);
-      if (language.outcome == patch::DictionaryOutcome::kStopped) {
-        predicted.push_back({expected::kSeekError, language.path, 0x30});
-      }
-      if (language.outcome == patch::DictionaryOutcome::kRefused) {
-        predicted.push_back({expected::kCannotOpen, language.path, 0x30});
-      }
-    }
-    for (const auto& [path, bytes] : expected) {
+    for (const auto& [path, bytes] : after) {
       EXPECT_EQ(test_support::ReadBytes(SystemPath(path)), bytes) << path;
     }
-    ASSERT_EQ(boxes_.boxes.size(), predicted.size());
-    for (std::size_t i = 0; i < predicted.size(); ++i) {
-      EXPECT_EQ(boxes_.boxes[i].text, predicted[i].text);
-      EXPECT_EQ(boxes_.boxes[i].caption, predicted[i].caption);
-      EXPECT_EQ(boxes_.boxes[i].flags, predicted[i].flags);
+    std::vector<std::string> shown;
+    for (const fakes::RecordedBox& box : boxes_.boxes) {
+      shown.push_back(box.text + " | " + box.caption + " | " +
+                      std::to_string(box.flags));
     }
+    EXPECT_EQ(shown, predicted);
   }
 
   std::string description_;
@@ -439,52 +375,59 @@ TEST_F(TavpatchCheckTest, PredictsWhatThePatcherDoesAndWritesNothing) {
                                     data_folder() / "engtoIta.dic");
   WriteDictionary("engtojap.dic", StandardDictionary().bytes());
   WriteDictionary("engtoPtg.dic", Bytes(2, 0));
-  // The first record's entry element (998) ends past the end.
-  WriteDictionary("engtoSpa.dic", StandardDictionary().Section(0, 998).bytes());
-  const auto before = TakeSnapshot(true);
+  // The first record's entry element (998) ends past the end; the name in
+  // other letter case.
+  WriteDictionary("ENGTOSPA.DIC", StandardDictionary().Section(0, 998).bytes());
+  const Snapshot before = TakeSnapshot(true);
+  const auto line = [&](const std::string& text, const char* name) {
+    return text + " " + Shown(name) + "\n";
+  };
+
+  // Without records the updater opens no dictionary.
+  const Outcome empty =
+      Run({"check", Write("empty.tmp", DescriptionBytes({})), installation()});
+  EXPECT_EQ(empty.code, 0);
+  EXPECT_NE(empty.out.find(line("\nEng not-opened", "engtoEng.dic") +
+                           line("Dut not-opened", "engtoDut.dic")),
+            std::string::npos);
+  EXPECT_NE(empty.out.find("\nupdater-result 3\nproblems 0\n"),
+            std::string::npos);
 
   const Outcome dry_run = Run({"check", description_, installation()});
   EXPECT_EQ(dry_run.code, 1);
-  EXPECT_EQ(
-      dry_run.out,
-      "records 4\n"
-      "data-folder " +
-          Shown("") +
-          "\n"
-          "Eng applied " +
-          Shown("engtoEng.dic") + "\nEng heals yes\nDut already-patched " +
-          Shown("engtoDut.dic") +
-          "\nFre stopped record 2 out-of-bounds item-value position 746 "
-          "bound 0..696 length 700 " +
-          Shown("engtoFre.dic") + "\nFre heals yes\nGer applied " +
-          Shown("engtoGer.dic") +
-          "\nGer heals no: record 2 writes the table element that record 0 "
-          "reads at position 100"
-          "\nHeb stopped record 1 out-of-bounds item-value position "
-          "286331154 bound 0..996 length 1000 " +
-          Shown("engtoHeb.dic") + "\nHeb heals yes\nIta unwritable " +
-          Shown("engtoIta.dic") + "\nJpn applied " + Shown("engtojap.dic") +
-          "\nJpn heals yes"
-          "\nPtg stopped record 0 out-of-bounds section-element position 100 "
-          "bound none length 2 " +
-          Shown("engtoPtg.dic") +
-          "\nPtg heals yes"
-          "\nSpa stopped record 0 out-of-bounds entry-element position 998 "
-          "bound 0..996 length 1000 " +
-          Shown("engtoSpa.dic") +
-          "\nSpa heals yes\n"
-          "updater-result 0\n"
-          "problems 6\n");
+  EXPECT_EQ(dry_run.out,
+            "records 4\n" + line("data-folder", "") +
+                line("Eng applied", "engtoEng.dic") + "Eng heals yes\n" +
+                line("Dut already-patched", "engtoDut.dic") +
+                line("Fre stopped record 2 out-of-bounds item-value position "
+                     "746 bound 0..696 length 700",
+                     "engtoFre.dic") +
+                "Fre heals yes\n" + line("Ger applied", "engtoGer.dic") +
+                "Ger heals no: record 2 writes the table element that record "
+                "0 reads at position 100\n" +
+                line("Heb stopped record 1 out-of-bounds item-value position "
+                     "286331154 bound 0..996 length 1000",
+                     "engtoHeb.dic") +
+                "Heb heals yes\n" + line("Ita unwritable", "engtoIta.dic") +
+                line("Jpn applied", "engtojap.dic") + "Jpn heals yes\n" +
+                line("Ptg stopped record 0 out-of-bounds section-element "
+                     "position 100 bound none length 2",
+                     "engtoPtg.dic") +
+                "Ptg heals yes\n" +
+                line("Spa stopped record 0 out-of-bounds entry-element "
+                     "position 998 bound 0..996 length 1000",
+                     "engtoSpa.dic") +
+                "Spa heals yes\nupdater-result 0\nproblems 6\n");
 
+  // The data folder itself, with or without its final separator, gives the
+  // same check.
+  const std::string data = Shown("");
+  for (const std::string& folder : {data, data.substr(0, data.size() - 1)}) {
+    EXPECT_EQ(Run({"check", description_, folder}).out, dry_run.out) << folder;
+  }
   const FolderCheck check = CheckFolder(
       platform::SystemFiles(), description_.c_str(), installation().c_str());
-  const auto after = TakeSnapshot(false);
-  ASSERT_EQ(after.size(), before.size());
-  for (const auto& [name, snapshot] : before) {
-    SCOPED_TRACE(name);
-    EXPECT_EQ(after.at(name).bytes, snapshot.bytes);
-    EXPECT_TRUE(after.at(name).time == snapshot.time);
-  }
+  EXPECT_TRUE(TakeSnapshot(false) == before);
 
   fakes::FaultFiles files(platform::SystemFiles());
   ExpectAgreement(check, files);
@@ -492,7 +435,6 @@ TEST_F(TavpatchCheckTest, PredictsWhatThePatcherDoesAndWritesNothing) {
 
   // Now every file that took all records is patched; the rest stays as it
   // was, so a second dry run and a second run agree again.
-  boxes_.boxes.clear();
   const FolderCheck second = CheckFolder(
       platform::SystemFiles(), description_.c_str(), installation().c_str());
   EXPECT_EQ(second.languages[0].outcome,
@@ -507,131 +449,92 @@ TEST_F(TavpatchCheckTest, PredictsWhatThePatcherDoesAndWritesNothing) {
 // update heals.
 TEST(CutShortUpdateTest, HealsExactlyWhenTheDryRunSaysSo) {
   using Verdict = Healing::Verdict;
-  struct {
-    const char* what;
-    Bytes dictionary;
-    std::vector<Record> records;
-    Verdict verdict;
-    std::int32_t first;  // writer, or the record a cut follows
-    std::int32_t reader;
-    std::int64_t position;
-  } const cases[] = {
+  // What the case shows, the file, the records, what the dry run says:
+  // verdict, writer, reader, position, cut_after.
+  const std::tuple<const char*, Bytes, std::vector<Record>, Healing> cases[] = {
       {"the first record steers the third, which is allowed",
        StandardDictionary().Entry(200, 0, 251).bytes(),
        {{0, 0, 600}, {2, 2, 0xAAAA}, {1, 3, 0xBBBB}, {3, 1, 0xCAFE}},
-       Verdict::kHeals,
-       0,
-       0,
-       0},
+       {}},
       {"the third record writes the section element the first reads",
        StandardDictionary().Entry(360, 9, 99).bytes(),
        {{0, 0, 1}, {1, 3, 2}, {4, 9, 3}, {2, 5, 0xCAFEBABE}},
-       Verdict::kWritesWhatIsRead,
-       2,
-       0,
-       100},
+       {Verdict::kWritesWhatIsRead, 2, 0, 100, 0}},
       {"a record writes its own entry element",
        StandardDictionary().Entry(240, 3, 251).bytes(),
        {{0, 0, 5}, {1, 3, 0x0300}, {2, 5, 0xCAFEBABE}},
-       Verdict::kWritesWhatIsRead,
-       1,
-       1,
-       252},
+       {Verdict::kWritesWhatIsRead, 1, 1, 252, 0}},
       {"writes that leave the bytes as they were: a record's own entry "
        "element, the check record's section element",
        StandardDictionary().Entry(200, 0, 107).Entry(240, 3, 251).bytes(),
        {{0, 0, 280}, {1, 3, 251}, {2, 5, 0xCAFEBABE}},
-       Verdict::kHeals,
-       0,
-       0,
-       0},
+       {}},
       {"after the first record the check record finds its value",
        StandardDictionary().Entry(200, 0, 299).Item(900, 0xCAFEBABE).bytes(),
        {{0, 0, 900}, {1, 3, 0x2222}, {2, 5, 0xCAFEBABE}},
-       Verdict::kTakenAsPatched,
-       0,
-       0,
-       0},
+       {Verdict::kTakenAsPatched, 0, 0, 0, 0}},
       {"the third record points the check record's entry at the value the "
        "first wrote: a file without the second's write passes the check",
        StandardDictionary().Entry(280, 5, 323).bytes(),
        {{0, 0, 0xCAFEBABE}, {1, 3, 0x2222}, {2, 5, 500}, {3, 1, 0xCAFEBABE}},
-       Verdict::kWritesCheckLookup,
-       2,
-       0,
-       324},
+       {Verdict::kWritesCheckLookup, 2, 0, 324, 0}},
   };
-  constexpr char kName[] = "engtoEng.dic";
-  // The bytes after a whole run, and where it wrote, in order.
-  const auto patch_in_memory = [&](const Bytes& bytes,
-                                   const patch::PatchDescription& description,
-                                   std::vector<std::int64_t>* written) {
+  const auto fields = [](const Healing& healing) {
+    return std::make_tuple(static_cast<int>(healing.verdict), healing.writer,
+                           healing.reader, healing.position, healing.cut_after);
+  };
+  // The installation "T" in memory, with the description as "info.tmp".
+  constexpr char kPath[] = "T\\data\\engtoEng.dic";
+  const auto install = [&](const std::vector<Record>& records,
+                           const Bytes& dictionary) {
     fakes::MemoryFiles memory;
-    memory.Add(kName, bytes);
+    memory.Add("info.tmp", DescriptionBytes(records));
+    memory.Add(kPath, dictionary);
+    return memory;
+  };
+  // The bytes after a whole run of the patcher, and where it wrote, in order.
+  const auto patch_in_memory = [&](const std::vector<Record>& records,
+                                   const Bytes& dictionary,
+                                   std::vector<std::int64_t>* written) {
+    fakes::MemoryFiles memory = install(records, dictionary);
     fakes::FaultFiles files(memory);
-    platform::FileHandle file = 0;
-    files.OpenExisting(kName, platform::FileAccess::kReadWrite, &file);
-    patch::PatchDictionaryFile(files, file, description);
-    files.Close(file);
+    fakes::BoxRecorder boxes;
+    update::PatchDictionariesWithWarnings(files, boxes, "T\\");
     for (const auto& access : files.accesses()) {
       if (access.operation == fakes::FaultFiles::Operation::kWrite &&
           written != nullptr) {
         written->push_back(access.position);
       }
     }
-    return *memory.Find(kName);
+    return *memory.Find(kPath);
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    fakes::MemoryFiles memory;
-    memory.Add("info.tmp", DescriptionBytes(c.records));
-    memory.Add(kName, c.dictionary);
+  for (const auto& [what, dictionary, records, healing] : cases) {
+    SCOPED_TRACE(what);
+    fakes::MemoryFiles memory = install(records, dictionary);
     fakes::FaultFiles files(memory);
-    const auto description = std::make_unique<patch::PatchDescription>();
-    std::int32_t length = 0;
-    ASSERT_EQ(patch::ReadPatchDescriptionFile(files, "info.tmp",
-                                              description.get(), &length),
-              patch::DescriptionStatus::kValid);
-    platform::FileHandle file = 0;
-    files.OpenExisting(kName, platform::FileAccess::kReadWrite, &file);
-    const DryRun dry_run = DryRunDictionary(files, file, *description);
+    const FolderCheck check = CheckFolder(files, "info.tmp", "T");
     EXPECT_EQ(files.Calls(fakes::FaultFiles::Operation::kWrite), 0);
-    EXPECT_EQ(dry_run.healing.verdict, c.verdict);
-    if (c.verdict == Verdict::kWritesWhatIsRead ||
-        c.verdict == Verdict::kWritesCheckLookup) {
-      EXPECT_EQ(dry_run.healing.writer, c.first);
-      EXPECT_EQ(dry_run.healing.position, c.position);
-    }
-    if (c.verdict == Verdict::kWritesWhatIsRead) {
-      EXPECT_EQ(dry_run.healing.reader, c.reader);
-    }
-    if (c.verdict == Verdict::kTakenAsPatched) {
-      EXPECT_EQ(dry_run.healing.cut_after, c.first);
-    }
+    EXPECT_EQ(fields(check.languages.at(0).dry_run.healing), fields(healing));
 
     std::vector<std::int64_t> written;
-    const Bytes whole = patch_in_memory(c.dictionary, *description, &written);
-    ASSERT_NE(whole, c.dictionary);
+    const Bytes whole = patch_in_memory(records, dictionary, &written);
+    ASSERT_NE(whole, dictionary);
     // Bit k of `reached`: write k is on the disk. The check record's write
     // (the last) only with all the others.
     const std::size_t before_flush =
-        written.size() - (written.size() == c.records.size() ? 1 : 0);
+        written.size() - (written.size() == records.size() ? 1 : 0);
     bool every_cut_heals = true;
     for (unsigned reached = 0; reached <= 1u << before_flush; ++reached) {
-      Bytes cut = c.dictionary;
+      Bytes cut = dictionary;
       for (std::size_t k = 0; k < written.size(); ++k) {
         if ((reached >> k & 1) == 0 && reached != 1u << before_flush) continue;
-        const unsigned char* value = description->records[k].value;
-        std::copy(value, value + 4,
-                  cut.begin() + static_cast<std::ptrdiff_t>(written[k]));
+        test_support::PutUint32(cut, static_cast<std::size_t>(written[k]),
+                                records[k].value);
       }
-      const bool heals = patch_in_memory(cut, *description, nullptr) == whole;
-      if (c.verdict == Verdict::kHeals) {
-        EXPECT_TRUE(heals) << "writes on the disk " << reached;
-      }
-      every_cut_heals = every_cut_heals && heals;
+      every_cut_heals =
+          every_cut_heals && patch_in_memory(records, cut, nullptr) == whole;
     }
-    EXPECT_EQ(every_cut_heals, c.verdict == Verdict::kHeals);
+    EXPECT_EQ(every_cut_heals, healing.verdict == Verdict::kHeals);
   }
 }
 
@@ -647,123 +550,68 @@ TEST_F(TavpatchCheckTest, ChecksAHugeDictionaryWithoutCopyingIt) {
   const std::filesystem::path huge = data_folder() / "engtoEng.dic";
   WriteDictionary("engtoEng.dic", StandardDictionary().bytes());
   std::filesystem::resize_file(huge, std::uintmax_t{3} << 29);  // 1.5 GiB
-  int output[2];
-  ASSERT_EQ(pipe(output), 0);
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    close(output[0]);
     const rlimit limit = {rlim_t{256} << 20, rlim_t{256} << 20};
     setrlimit(RLIMIT_AS, &limit);
     const Outcome outcome = Run({"check", description_, installation()});
-    const ssize_t written =
-        write(output[1], outcome.out.data(), outcome.out.size());
-    _exit(written == static_cast<ssize_t>(outcome.out.size()) ? outcome.code
-                                                              : 99);
+    std::fputs(outcome.out.c_str(), stderr);
+    const std::string applied =
+        "\nEng applied " + Shown("engtoEng.dic") + "\nEng heals yes\n";
+    _exit(outcome.code == 0 && outcome.out.find(applied) != std::string::npos
+              ? 0
+              : 1);
   }
-  close(output[1]);
-  std::string out;
-  char buffer[4096];
-  for (ssize_t got; (got = read(output[0], buffer, sizeof buffer)) > 0;) {
-    out.append(buffer, static_cast<std::size_t>(got));
-  }
-  close(output[0]);
   int status = 0;
   ASSERT_EQ(waitpid(child, &status, 0), child);
   ASSERT_TRUE(WIFEXITED(status))
       << "the check died (signal " << WTERMSIG(status) << ")";
-  EXPECT_EQ(WEXITSTATUS(status), 0) << out;
-  EXPECT_NE(
-      out.find("\nEng applied " + Shown("engtoEng.dic") + "\nEng heals yes\n"),
-      std::string::npos)
-      << out;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the check did not apply the records";
   EXPECT_EQ(std::filesystem::file_size(huge), std::uintmax_t{3} << 29);
 }
 #endif
 
-TEST_F(TavpatchCheckTest, TakesTheDataFolderItselfToo) {
-  WriteDictionary("engtoGer.dic", StandardDictionary().bytes());
-  WriteDictionary("ENGTOSPA.DIC", StandardDictionary(700).bytes());
-  const FolderCheck from_installation = CheckFolder(
-      platform::SystemFiles(), description_.c_str(), installation().c_str());
-  for (const std::string& folder :
-       {data_folder().string(), data_folder().string() + kSeparator}) {
-    SCOPED_TRACE(folder);
-    const FolderCheck check = CheckFolder(platform::SystemFiles(),
-                                          description_.c_str(), folder.c_str());
-    ASSERT_TRUE(check.data_folder_usable);
-    ASSERT_EQ(check.languages.size(), from_installation.languages.size());
-    for (std::size_t i = 0; i < check.languages.size(); ++i) {
-      EXPECT_EQ(check.languages[i].outcome,
-                from_installation.languages[i].outcome);
-      EXPECT_EQ(check.languages[i].dry_run.writes.size(),
-                from_installation.languages[i].dry_run.writes.size());
-    }
-    EXPECT_EQ(check.languages[3].outcome,
-              patch::DictionaryOutcome::kAllApplied);
-    EXPECT_EQ(check.languages[8].outcome, patch::DictionaryOutcome::kStopped);
-  }
-}
-
-TEST_F(TavpatchCheckTest, FileOfUnknownLengthStopsAtTheFirstRecord) {
-  WriteDictionary("engtoEng.dic", StandardDictionary().bytes());
+// The dry run reads the files itself: a length that cannot be measured or
+// a read that fails there is a stop, a problem, as it is for the updater,
+// which warns and leaves the file as it was.
+TEST_F(TavpatchCheckTest, AFileOperationFailingInTheDryRunIsAProblem) {
+  using Operation = fakes::FaultFiles::Operation;
+  // The fault, the line of the language it stops.
+  const std::pair<void (*)(fakes::FaultFiles&), const char*> cases[] = {
+      {[](fakes::FaultFiles& files) { files.ReportLength(-1, "engtoEng.dic"); },
+       "\nEng stopped record 0 out-of-bounds section-element position 100 "
+       "bound none length -1 "},
+      // The description's read, the three of the check test, then the first
+      // of the records.
+      {[](fakes::FaultFiles& files) { files.FailCall(Operation::kRead, 5); },
+       "\nEng stopped record 0 access-failed section-element position 100 "},
+  };
   const Bytes original = StandardDictionary().bytes();
-  fakes::FaultFiles files(platform::SystemFiles());
-  files.ReportLength(-1, "engtoEng.dic");
+  for (const auto& [inject, stop] : cases) {
+    SCOPED_TRACE(stop);
+    WriteDictionary("engtoEng.dic", original);
+    WriteDictionary("engtoGer.dic", original);
+    fakes::FaultFiles files(platform::SystemFiles());
+    fakes::FaultFiles for_check(platform::SystemFiles());
+    fakes::FaultFiles for_patch(platform::SystemFiles());
+    for (fakes::FaultFiles* each : {&files, &for_check, &for_patch}) {
+      inject(*each);
+    }
+    const Outcome dry_run = Run({"check", description_, installation()}, files);
+    EXPECT_EQ(dry_run.code, 1);
+    for (const std::string line : {stop, "\nGer applied ", "\nproblems 1\n"}) {
+      EXPECT_NE(dry_run.out.find(line), std::string::npos) << dry_run.out;
+    }
+    EXPECT_EQ(files.Calls(Operation::kWrite), 0);
+    EXPECT_EQ(files.OpenHandles(), 0u);
 
-  const Outcome dry_run = Run({"check", description_, installation()}, files);
-  EXPECT_EQ(dry_run.code, 1);
-  EXPECT_NE(dry_run.out.find("\nEng stopped record 0 out-of-bounds "
-                             "section-element position 100 bound none "
-                             "length -1 "),
-            std::string::npos);
-  EXPECT_EQ(files.Calls(fakes::FaultFiles::Operation::kWrite), 0);
-  EXPECT_EQ(files.OpenHandles(), 0u);
-
-  const FolderCheck check =
-      CheckFolder(files, description_.c_str(), installation().c_str());
-  ExpectAgreement(check, files);
-  EXPECT_EQ(test_support::ReadBytes(data_folder() / "engtoEng.dic"), original);
-}
-
-// The dry run reads the file itself: a read that fails there is a stop, as
-// it would be for the updater.
-TEST_F(TavpatchCheckTest, AReadFailingInTheDryRunIsAProblem) {
-  WriteDictionary("engtoEng.dic", StandardDictionary().bytes());
-  WriteDictionary("engtoGer.dic", StandardDictionary().bytes());
-  fakes::FaultFiles files(platform::SystemFiles());
-  // The description's read, the three of the check test, then the first of
-  // the records.
-  files.FailCall(fakes::FaultFiles::Operation::kRead, 5);
-  const Outcome dry_run = Run({"check", description_, installation()}, files);
-  EXPECT_EQ(dry_run.code, 1);
-  EXPECT_NE(dry_run.out.find("\nEng stopped record 0 access-failed "
-                             "section-element position 100 "),
-            std::string::npos);
-  EXPECT_NE(dry_run.out.find("\nGer applied "), std::string::npos);
-  EXPECT_NE(dry_run.out.find("\nproblems 1\n"), std::string::npos);
-  EXPECT_EQ(files.Calls(fakes::FaultFiles::Operation::kWrite), 0);
-  EXPECT_EQ(files.OpenHandles(), 0u);
-}
-
-TEST_F(TavpatchCheckTest, InvalidOrEmptyDescriptionOpensNoDictionary) {
-  WriteDictionary("engtoEng.dic", StandardDictionary().bytes());
-  Bytes bad_header = DescriptionBytes(kRecords);
-  bad_header[5] = 'x';
-  const Outcome invalid =
-      Run({"check", Write("bad.tmp", bad_header), installation()});
-  EXPECT_EQ(invalid.code, 1);
-  EXPECT_EQ(invalid.out,
-            "invalid header: the first 27 bytes are not \"Tavelon Translator "
-            "- Update\"\n");
-
-  const Outcome empty =
-      Run({"check", Write("empty.tmp", DescriptionBytes({})), installation()});
-  EXPECT_EQ(empty.code, 0);
-  EXPECT_NE(empty.out.find("\nEng not-opened " + Shown("engtoEng.dic") + "\n"),
-            std::string::npos);
-  EXPECT_NE(empty.out.find("\nupdater-result 3\nproblems 0\n"),
-            std::string::npos);
+    ExpectAgreement(
+        CheckFolder(for_check, description_.c_str(), installation().c_str()),
+        for_patch);
+    EXPECT_EQ(test_support::ReadBytes(data_folder() / "engtoEng.dic"),
+              original);
+  }
 }
 
 }  // namespace
