@@ -20,7 +20,7 @@ from pathlib import Path
 
 # No byte-code cache in the source tree.
 sys.dont_write_bytecode = True
-sys.path.insert(0, str(Path(__file__).resolve().parent))
+sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "tests" / "e2e"))
 
 import tavelon_e2e as t  # noqa: E402
 
