@@ -241,28 +241,6 @@ TEST(InstallationLookup, CasesOnStandInRegistry) {
   }
 }
 
-TEST(InstallationLookup, RunKeyRefusedLeavesItToAppPaths) {
-  FakeRegistry registry;
-  registry.SetValue(RegistryRoot::kCurrentUser, kRunKey, kRunValue,
-                    fakes::kRegSz, std::string("C:\\T\\t.exe\0", 11));
-  registry.DenyAccess(RegistryRoot::kCurrentUser, kRunKey);
-  registry.SetValue(RegistryRoot::kLocalMachine, kAppPathsKey, kAppPathsValue,
-                    fakes::kRegSz, std::string("D:\\Tavelon\0", 11));
-
-  CheckLookup(registry, FromAppPaths("", NoKey(), NoKey(), "D:\\Tavelon"));
-  EXPECT_EQ(registry.open_handles(), 0u);
-}
-
-TEST(InstallationLookup, AppPathsKeyRefusedFails) {
-  FakeRegistry registry;
-  registry.SetValue(RegistryRoot::kLocalMachine, kAppPathsKey, kAppPathsValue,
-                    fakes::kRegSz, std::string("D:\\Tavelon\0", 11));
-  registry.DenyAccess(RegistryRoot::kLocalMachine, kAppPathsKey);
-
-  CheckLookup(registry, Fails("", NoKey(), NoKey()));
-  EXPECT_EQ(registry.bad_closes(), 0);
-}
-
 #if defined(_WIN32)
 // The same cases against the system registry, redirected to scratch keys.
 TEST(InstallationLookup, CasesOnSystemRegistry) {
