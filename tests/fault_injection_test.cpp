@@ -121,7 +121,7 @@ struct Outcome {
   // desktop's shell.
   std::vector<std::string> starts = {
       "copy MSpchapi.exe", "copy Msttsm22.exe",
-      std::string(kInstallation) + "tavelon.exe"};
+      std::string("desktop ") + kInstallation + "tavelon.exe"};
   bool opens_files = true;
 
   std::vector<Box> Boxes() const {
@@ -492,7 +492,7 @@ TEST(FaultInjectionTest, EachShellStartFailingInTurn) {
   // that fails not at all.
   const std::vector<std::vector<std::string>> starts = {
       {speech, voice, product},
-      {"copy MSpchapi.exe", "copy Msttsm22.exe", product}};
+      {"copy MSpchapi.exe", "copy Msttsm22.exe", "desktop " + product}};
   int number = 1;
   for (;; ++number) {
     SCOPED_TRACE("start " + std::to_string(number));

@@ -217,54 +217,6 @@ TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
   }
 }
 
-// An elevated update has the desktop's shell start the product, so that it
-// runs with the user's own rights, and starts nothing when that fails; the
-// update starts it itself only when it is not elevated. A missing product
-// is never handed to the desktop's shell, which would show a box of its
-// own. The installers need the rights: the update always starts them
-// itself.
-TEST_F(UpdateRunTest, RestartsTheProductFromTheDesktopWhenElevated) {
-  struct {
-    bool elevated;
-    bool desktop_shell_works;
-    bool present;
-    std::vector<bool> product_starts_from_desktop;
-  } const cases[] = {
-      {true, true, true, {true}},    {true, false, true, {true}},
-      {false, true, true, {false}},  {true, true, false, {}},
-      {false, true, false, {false}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(std::to_string(c.elevated) +
-                 std::to_string(c.desktop_shell_works) +
-                 std::to_string(c.present));
-    WriteDictionaryAndInfo();
-    std::filesystem::remove(folder_.path() / "inst" / "tavelon.exe");
-    if (c.present) {
-      test_support::WriteBytes(folder_.path() / "inst" / "tavelon.exe", {});
-    }
-    shell_.starts.clear();
-    shell_.results[install_ + "tavelon.exe"] = 42;
-    shell_.elevated = c.elevated;
-    shell_.desktop_shell_works = c.desktop_shell_works;
-    run_folder_ = fakes::FakeRunFolder(clock_);
-    EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
-    std::vector<bool> from_desktop;
-    for (const fakes::ShellStart& start : shell_.starts) {
-      if (start.file == install_ + "tavelon.exe") {
-        EXPECT_EQ(install_, start.directory);
-        from_desktop.push_back(start.from_desktop);
-      } else {
-        EXPECT_FALSE(start.from_desktop) << start.file;
-      }
-    }
-    EXPECT_EQ(c.product_starts_from_desktop, from_desktop);
-    // Elevated, the installers start from their copies, never by the shell.
-    EXPECT_EQ((c.elevated ? 0u : 2u) + from_desktop.size(),
-              shell_.starts.size());
-  }
-}
-
 // A bound program uses exactly the files released with it: another or a
 // missing info.tmp writes no dictionary (exit 2), another or a missing
 // installer is not started (exit 3), and the box names the first file

@@ -70,13 +70,16 @@ class WholeRun {
   }
 
   // The programs the run started from the run's folder ("copy NAME"),
-  // then those it asked the shell to start, each in order.
+  // then those it asked the shell to start, each in order ("desktop PATH"
+  // for the desktop's shell, which starts them with the user's rights).
   std::vector<std::string> Starts() const {
     std::vector<std::string> started;
     for (const auto& start : run_folder.starts) {
       started.push_back("copy " + start.file);
     }
-    for (const auto& start : shell.starts) started.push_back(start.file);
+    for (const auto& start : shell.starts) {
+      started.push_back((start.from_desktop ? "desktop " : "") + start.file);
+    }
     return started;
   }
   // The option's value as stored, or nullptr.
@@ -134,6 +137,10 @@ inline void ExpectLeft(const WholeRun& run, int exit_code,
   EXPECT_EQ(exit_code, expected.exit_code);
   EXPECT_EQ(run.boxes.boxes, expected.boxes);
   EXPECT_EQ(run.Starts(), expected.starts);
+  for (const auto& start : run.shell.starts) {  // each in its own folder
+    EXPECT_EQ(start.directory,
+              start.file.substr(0, start.file.rfind('\\') + 1));
+  }
   EXPECT_EQ(run.files.OpenHandles(), 0u);
   EXPECT_EQ(run.files.BadHandleCalls(), 0);
   EXPECT_EQ(run.registry.open_handles(), 0u);
