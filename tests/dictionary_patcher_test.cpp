@@ -100,66 +100,112 @@ class DictionaryPatcherTest : public ::testing::Test {
   fakes::BoxRecorder boxes_;
 };
 
-TEST_F(DictionaryPatcherTest, WritesEveryRecordThroughTheTables) {
-  const Bytes original = StandardDictionary().bytes();
-  WriteDictionary("engtoGer.dic", original);
-  WriteInfo(kRecords);
-
-  EXPECT_EQ(Run(), kSomeDictionaryPatched);
-  const Bytes patched = Dictionary("engtoGer.dic");
-  EXPECT_EQ(patched, Model(original, kRecords).bytes);
-  EXPECT_EQ(GetUint32(patched, ItemValueAt(1, 3)), 0x22222222u);
-  EXPECT_EQ(GetUint32(patched, ItemValueAt(4, 9)), 0x33333333u);
-  EXPECT_TRUE(boxes_.boxes.empty());
-  // The check record's value goes last, after a flush of the others.
-  std::string writes;
-  for (const FaultFiles::Access& access : files_->accesses()) {
-    if (access.operation == FaultFiles::Operation::kWrite) writes += 'W';
-    if (access.operation == FaultFiles::Operation::kFlush) writes += 'F';
-  }
-  EXPECT_EQ(writes, "WWWFW");
-
-  // The same description again finds the check value in place.
-  EXPECT_EQ(Run(), kNoDictionaryPatched);
-  EXPECT_EQ(Dictionary("engtoGer.dic"), patched);
-  EXPECT_EQ(files_->Calls(FaultFiles::Operation::kWrite), 0);
-  EXPECT_TRUE(boxes_.boxes.empty());
-}
-
-TEST_F(DictionaryPatcherTest, WorksWithoutTrailingBackslashAndAnyNameCase) {
-  installation_.pop_back();
-  const Bytes original = StandardDictionary().bytes();
-  WriteDictionary("ENGTOSPA.DIC", original);
-  WriteInfo(kRecords);
-  EXPECT_EQ(Run(), kSomeDictionaryPatched);
-  EXPECT_EQ(Dictionary("ENGTOSPA.DIC"), Model(original, kRecords).bytes);
-}
-
-TEST_F(DictionaryPatcherTest, IndicesAndTableValuesAreSigned) {
+// Each record is written where its lookup through the file's current
+// tables leads, as the model works out, the check record's value last,
+// after a flush of the others; a record that leads out of the file stops
+// it with a warning, the earlier ones written. Run again, a whole update
+// finds its check value in place; a stopped one goes through the file
+// again.
+TEST_F(DictionaryPatcherTest, WritesEachRecordWhereItsLookupLeads) {
   // Section -1 uses the element at 96, section -25 the one at 0; entry -1
   // the element before the table; an entry table at -4 with entry 2 gives
   // 4, an item at -1 gives the value at 0.
-  DictionaryBuilder builder(1000);
-  builder.Section(-1, 300).Entry(300, -1, 600);
-  builder.Section(-25, 320).Entry(320, 2, 700);
-  builder.Section(3, -4).Put(4, 800);
-  builder.Section(4, 340).Entry(340, 0, -1);
-  const Bytes original = builder.bytes();
-  const std::vector<Record> records = {{-1, -1, 0xA1A2A3A4u},
-                                       {-25, 2, 0xB1B2B3B4u},
-                                       {3, 2, 0xC1C2C3C4u},
-                                       {4, 0, 0xD1D2D3D4u}};
-  WriteDictionary("engtoEng.dic", original);
-  WriteInfo(records);
+  DictionaryBuilder signed_tables(1000);
+  signed_tables.Section(-1, 300).Entry(300, -1, 600);
+  signed_tables.Section(-25, 320).Entry(320, 2, 700);
+  signed_tables.Section(3, -4).Put(4, 800);
+  signed_tables.Section(4, 340).Entry(340, 0, -1);
+  // Record 0 writes 700 over entry 1 of the table at 200; record 1, also the
+  // check record, then goes through it to the item at 700. Before the patch
+  // the check record's chain leads past the end: simply not patched.
+  DictionaryBuilder steered(1000);
+  steered.Section(0, 200).Entry(200, 0, 203).Entry(200, 1, 5000);
+  std::vector<Record> stopping = kRecords;
+  stopping.insert(stopping.begin() + 2, Record{0, 300, 0x77777777u});
+  const Bytes standard = StandardDictionary().bytes();
+  struct Case {
+    const char* what;
+    const char* file;
+    const char* code;
+    Bytes bytes;
+    std::vector<Record> records;
+    std::vector<std::pair<std::size_t, std::uint32_t>> values;
+    bool without_backslash = false;
+  } const cases[] = {
+      {"through the tables",
+       "engtoGer.dic",
+       "Ger",
+       standard,
+       kRecords,
+       {{ItemValueAt(1, 3), 0x22222222u}, {ItemValueAt(4, 9), 0x33333333u}}},
+      {"no final backslash, a name in capitals",
+       "ENGTOSPA.DIC",
+       "Spa",
+       standard,
+       kRecords,
+       {},
+       true},
+      {"signed indices and table values",
+       "engtoEng.dic",
+       "Eng",
+       signed_tables.bytes(),
+       {{-1, -1, 0xA1A2A3A4u},
+        {-25, 2, 0xB1B2B3B4u},
+        {3, 2, 0xC1C2C3C4u},
+        {4, 0, 0xD1D2D3D4u}},
+       {{601, 0xA1A2A3A4u},
+        {701, 0xB1B2B3B4u},
+        {801, 0xC1C2C3C4u},
+        {0, 0xD1D2D3D4u}}},
+      {"an earlier record steers a later one",
+       "engtoFre.dic",
+       "Fre",
+       steered.bytes(),
+       {{0, 0, 700}, {0, 1, 0x5A5A5A5Au}},
+       {{204, 700u}, {701, 0x5A5A5A5Au}}},
+      {"a later record leads out of the file",
+       "engtoHeb.dic",
+       "Heb",
+       standard,
+       stopping,
+       {{ItemValueAt(1, 3), 0x22222222u}}},
+  };
+  const std::string installation = installation_;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove_all(data_folder());
+    std::filesystem::create_directories(data_folder());
+    installation_ = installation;
+    if (c.without_backslash) installation_.pop_back();
+    WriteDictionary(c.file, c.bytes);
+    WriteInfo(c.records);
+    const test_support::PatchModel model = Model(c.bytes, c.records);
 
-  EXPECT_EQ(Run(), kSomeDictionaryPatched);
-  const Bytes patched = Dictionary("engtoEng.dic");
-  EXPECT_EQ(patched, Model(original, records).bytes);
-  EXPECT_EQ(GetUint32(patched, 601), 0xA1A2A3A4u);
-  EXPECT_EQ(GetUint32(patched, 701), 0xB1B2B3B4u);
-  EXPECT_EQ(GetUint32(patched, 801), 0xC1C2C3C4u);
-  EXPECT_EQ(GetUint32(patched, 0), 0xD1D2D3D4u);
-  EXPECT_TRUE(boxes_.boxes.empty());
+    EXPECT_EQ(Run(), kSomeDictionaryPatched);
+    const Bytes patched = Dictionary(c.file);
+    EXPECT_EQ(patched, model.bytes);
+    for (const auto& [at, value] : c.values) {
+      EXPECT_EQ(GetUint32(patched, at), value) << at;
+    }
+    if (model.stopped) {
+      ExpectSeekWarning(c.code);
+    } else {
+      EXPECT_TRUE(boxes_.boxes.empty());
+      std::string writes;
+      for (const FaultFiles::Access& access : files_->accesses()) {
+        if (access.operation == FaultFiles::Operation::kWrite) writes += 'W';
+        if (access.operation == FaultFiles::Operation::kFlush) writes += 'F';
+      }
+      EXPECT_EQ(writes, std::string(c.records.size() - 1, 'W') + "FW");
+    }
+
+    EXPECT_EQ(Run(),
+              model.stopped ? kSomeDictionaryPatched : kNoDictionaryPatched);
+    EXPECT_EQ(Dictionary(c.file), patched);
+    if (!model.stopped) {
+      EXPECT_EQ(files_->Calls(FaultFiles::Operation::kWrite), 0);
+    }
+  }
 }
 
 // The four bytes looked up or written must lie within the file as opened.
@@ -226,47 +272,6 @@ TEST_F(DictionaryPatcherTest, BoundsAtTheEndOfTheFile) {
                 FileOutcome::kOutOfBounds);
     }
   }
-}
-
-TEST_F(DictionaryPatcherTest, EarlierRecordSteersLaterOne) {
-  // Record 0 writes 700 over entry 1 of the table at 200; record 1, also the
-  // check record, then goes through it to the item at 700. Before the patch
-  // the check record's chain leads past the end: simply not patched.
-  DictionaryBuilder builder(1000);
-  builder.Section(0, 200).Entry(200, 0, 203).Entry(200, 1, 5000);
-  const Bytes original = builder.bytes();
-  const std::vector<Record> records = {{0, 0, 700}, {0, 1, 0x5A5A5A5Au}};
-  WriteDictionary("engtoFre.dic", original);
-  WriteInfo(records);
-
-  EXPECT_EQ(Run(), kSomeDictionaryPatched);
-  const Bytes patched = Dictionary("engtoFre.dic");
-  EXPECT_EQ(patched, Model(original, records).bytes);
-  EXPECT_EQ(GetUint32(patched, 204), 700u);
-  EXPECT_EQ(GetUint32(patched, 701), 0x5A5A5A5Au);
-  EXPECT_TRUE(boxes_.boxes.empty());
-  EXPECT_EQ(Run(), kNoDictionaryPatched);
-}
-
-TEST_F(DictionaryPatcherTest, StopAtLaterRecordKeepsEarlierOnes) {
-  std::vector<Record> records = kRecords;
-  records.insert(records.begin() + 2, Record{0, 300, 0x77777777u});
-  const Bytes original = StandardDictionary().bytes();
-  WriteDictionary("engtoHeb.dic", original);
-  WriteInfo(records);
-
-  EXPECT_EQ(Run(), kSomeDictionaryPatched);
-  const test_support::PatchModel expected = Model(original, records);
-  EXPECT_TRUE(expected.stopped);
-  const Bytes patched = Dictionary("engtoHeb.dic");
-  EXPECT_EQ(patched, expected.bytes);
-  EXPECT_EQ(GetUint32(patched, ItemValueAt(1, 3)), 0x22222222u);
-  EXPECT_NE(GetUint32(patched, ItemValueAt(4, 9)), 0x33333333u);
-  ExpectSeekWarning("Heb");
-
-  // Not patched as a whole: the next run goes through it again.
-  EXPECT_EQ(Run(), kSomeDictionaryPatched);
-  EXPECT_EQ(Dictionary("engtoHeb.dic"), patched);
 }
 
 TEST_F(DictionaryPatcherTest, TriesTheNineLanguagesInOrderAndNoOthers) {
