@@ -38,6 +38,12 @@ Bytes Clean(std::size_t length = 600) {
   return layout.Clean();
 }
 Bytes Patched() { return test_support::Model(Clean(), kRecords).bytes; }
+// A description whose header is in another letter case.
+Bytes Renamed() {
+  Bytes bytes = DescriptionBytes(kRecords);
+  bytes[0] = 't';
+  return bytes;
+}
 
 using Box = fakes::RecordedBox;
 const Box kArgumentBox = {"Error in argument!", kCaption, kWarningFlags};
@@ -98,137 +104,93 @@ TEST(RunOutcomeTest, WhatTheUserSeesForEachWayARunEnds) {
       run.process.command_line = command_line;
     };
   };
+  using Run = WholeRun;
+  const auto none = [](Run&) {};
+  const std::string female = Run::Installer("Msttsf22.exe");
+  const std::string spa = long_folder + "\\data\\engtoSpa.dic";
+  const auto path_of = [&](std::size_t length) {
+    return [folder = module_folder(length)](Run& run) {
+      run.process.module_path = folder + "\\TavelonUpdate.exe";
+      run.shell.results[folder + "\\MSpchapi.exe"] = 42;
+      run.shell.results[folder + "\\Msttsm22.exe"] = 42;
+    };
+  };
+  // clang-format off
   const Row rows[] = {
-      {"completed", [](WholeRun&) {}, kExitCompleted, {kCompletedBox}},
-      {"any other argument: the female voice",
-       argument("TavelonUpdate.exe f"),
-       kExitCompleted,
-       {kCompletedBox},
-       {kSpeech, WholeRun::Installer("Msttsf22.exe"), kProduct}},
+      {"completed", none, kExitCompleted, {kCompletedBox}},
+      {"any other argument: the female voice", argument("TavelonUpdate.exe f"),
+       kExitCompleted, {kCompletedBox}, {kSpeech, female, kProduct}},
       {"no argument", argument("TavelonUpdate.exe"), kStopped, {kArgumentBox}},
-      {"blank argument",
-       argument("TavelonUpdate.exe  \t "),
-       kStopped,
+      {"blank argument", argument("TavelonUpdate.exe  \t "), kStopped,
        {kArgumentBox}},
-      {"quoted program only",
-       argument("\"D:\\Update\\TavelonUpdate.exe\""),
-       kStopped,
-       {kArgumentBox}},
+      {"quoted program only", argument("\"D:\\Update\\TavelonUpdate.exe\""),
+       kStopped, {kArgumentBox}},
       {"another copy running",
-       [](WholeRun& run) { run.only_copy.local_mutex = Taken::kHeldElsewhere; },
-       kStopped,
-       {kRunningBox}},
-      {"no installation entries",
-       [](WholeRun& run) { Entries(run, "", ""); },
-       kStopped,
-       {kNotFoundBox}},
+       [](Run& run) { run.only_copy.local_mutex = Taken::kHeldElsewhere; },
+       kStopped, {kRunningBox}},
+      {"no installation entries", [](Run& run) { Entries(run, "", ""); },
+       kStopped, {kNotFoundBox}},
       {"App Paths when the Run entry gives no folder, backslash appended",
-       [](WholeRun& run) { Entries(run, "tavelon.exe", "C:\\Tavelon"); },
-       kExitCompleted,
-       {kCompletedBox}},
+       [](Run& run) { Entries(run, "tavelon.exe", "C:\\Tavelon"); },
+       kExitCompleted, {kCompletedBox}},
       {"App Paths with its own backslash",
-       [](WholeRun& run) { Entries(run, "", "C:\\Tavelon\\"); },
-       kExitCompleted,
+       [](Run& run) { Entries(run, "", "C:\\Tavelon\\"); }, kExitCompleted,
        {kCompletedBox}},
       {"the longest folder the registry gives still holds every path",
-       [&](WholeRun& run) {
+       [&](Run& run) {
          Entries(run, "", long_folder);
-         run.memory.Add(long_folder + "\\data\\engtoSpa.dic", Clean());
+         run.memory.Add(spa, Clean());
        },
-       kExitCompleted,
-       {kCompletedBox},
+       kExitCompleted, {kCompletedBox},
        {kSpeech, kVoice, long_folder + "\\tavelon.exe"},
-       {{long_folder + "\\data\\engtoSpa.dic", Patched()},
-        {WholeRun::Dictionary("Eng"), Clean()}}},
+       {{spa, Patched()}, {Run::Dictionary("Eng"), Clean()}}},
       {"info.tmp missing (started from another folder)",
-       [](WholeRun& run) { run.memory = fakes::MemoryFiles(); },
-       2,
-       {kUnreadableBox},
-       kAllStarts,
-       {}},
+       [](Run& run) { run.memory = fakes::MemoryFiles(); }, 2,
+       {kUnreadableBox}, kAllStarts, {}},
       {"info.tmp held by another program",
-       [](WholeRun& run) { run.memory.AddLocked("info.tmp"); },
-       2,
-       {kUnreadableBox},
-       kAllStarts,
-       unchanged},
+       [](Run& run) { run.memory.AddLocked("info.tmp"); }, 2, {kUnreadableBox},
+       kAllStarts, unchanged},
       {"info.tmp's header in another letter case",
-       [](WholeRun& run) {
-         Bytes bytes = DescriptionBytes(kRecords);
-         bytes[0] = 't';
-         run.memory.Add("info.tmp", bytes);
-       },
-       2,
-       {kUnreadableBox},
-       kAllStarts,
-       unchanged},
+       [](Run& run) { run.memory.Add("info.tmp", Renamed()); }, 2,
+       {kUnreadableBox}, kAllStarts, unchanged},
       {"every dictionary found refused",
-       [](WholeRun& run) { run.memory.AddLocked(WholeRun::Dictionary("Eng")); },
-       2,
-       {Warning(kCannotOpen, "Eng"), kRefusedBox},
-       kAllStarts,
-       unchanged},
+       [](Run& run) { run.memory.AddLocked(Run::Dictionary("Eng")); }, 2,
+       {Warning(kCannotOpen, "Eng"), kRefusedBox}, kAllStarts, unchanged},
       {"already patched",
-       [](WholeRun& run) {
-         run.memory.Add(WholeRun::Dictionary("Eng"), Patched());
-       },
-       kExitCompleted,
-       {kCompletedBox}},
+       [](Run& run) { run.memory.Add(Run::Dictionary("Eng"), Patched()); },
+       kExitCompleted, {kCompletedBox}},
       {"a description without records",
-       [](WholeRun& run) { run.memory.Add("info.tmp", DescriptionBytes({})); },
-       kExitCompleted,
-       {kCompletedBox},
-       kAllStarts,
-       unchanged},
+       [](Run& run) { run.memory.Add("info.tmp", DescriptionBytes({})); },
+       kExitCompleted, {kCompletedBox}, kAllStarts, unchanged},
       {"no installers, not reported",
-       [](WholeRun& run) {
+       [](Run& run) {
          run.shell.results.erase(kSpeech);
          run.shell.results.erase(kVoice);
        },
-       kExitCompleted,
-       {kCompletedBox},
-       {kSpeech, kProduct}},
-      {"no voice installer",
-       [](WholeRun& run) { run.shell.results.erase(kVoice); },
-       kExitCompleted,
-       {kCompletedBox}},
+       kExitCompleted, {kCompletedBox}, {kSpeech, kProduct}},
+      {"no voice installer", [](Run& run) { run.shell.results.erase(kVoice); },
+       kExitCompleted, {kCompletedBox}},
       {"no product program",
-       [](WholeRun& run) { run.shell.results.erase(kProduct); },
-       kExitCompleted,
-       {kCompletedBox}},
-      {"program path of 255 characters",
-       [&](WholeRun& run) {
-         const std::string folder = module_folder(255);
-         run.process.module_path = folder + "\\TavelonUpdate.exe";
-         run.shell.results[folder + "\\MSpchapi.exe"] = 42;
-         run.shell.results[folder + "\\Msttsm22.exe"] = 42;
-       },
-       kExitCompleted,
+       [](Run& run) { run.shell.results.erase(kProduct); },
+       kExitCompleted, {kCompletedBox}},
+      {"program path of 255 characters", path_of(255), kExitCompleted,
        {kCompletedBox},
        {module_folder(255) + "\\MSpchapi.exe",
         module_folder(255) + "\\Msttsm22.exe", kProduct}},
       // Cut short by the system, or failed: never a bare name the system
       // would look for in the current folder and the path.
-      {"program path beyond 255 characters",
-       [&](WholeRun& run) {
-         run.process.module_path = module_folder(300) + "\\TavelonUpdate.exe";
-       },
-       kExitCompleted,
-       {kCompletedBox},
-       {kProduct}},
+      {"program path beyond 255 characters", path_of(300), kExitCompleted,
+       {kCompletedBox}, {kProduct}},
+      {"program path unknown",
+       [](Run& run) { run.process.fail_module_path = true; }, kExitCompleted,
+       {kCompletedBox}, {kProduct}},
       // Elevated, what is not there is never started: no installer copy,
       // and no product handed to the desktop's shell.
       {"elevated, no installers and no product",
-       [](WholeRun& run) { run.shell.elevated = true; },
-       kExitCompleted,
-       {kCompletedBox},
-       {}},
-      {"program path unknown",
-       [](WholeRun& run) { run.process.fail_module_path = true; },
-       kExitCompleted,
-       {kCompletedBox},
-       {kProduct}},
+       [](Run& run) { run.shell.elevated = true; }, kExitCompleted,
+       {kCompletedBox}, {}},
   };
+  // clang-format on
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     WholeRun run;
