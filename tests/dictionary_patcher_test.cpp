@@ -132,44 +132,25 @@ TEST_F(DictionaryPatcherTest, WritesEachRecordWhereItsLookupLeads) {
     std::vector<std::pair<std::size_t, std::uint32_t>> values;
     bool without_backslash = false;
   } const cases[] = {
-      {"through the tables",
-       "engtoGer.dic",
-       "Ger",
-       standard,
-       kRecords,
+      // clang-format off
+      {"through the tables", "engtoGer.dic", "Ger", standard, kRecords,
        {{ItemValueAt(1, 3), 0x22222222u}, {ItemValueAt(4, 9), 0x33333333u}}},
-      {"no final backslash, a name in capitals",
-       "ENGTOSPA.DIC",
-       "Spa",
-       standard,
-       kRecords,
-       {},
-       true},
-      {"signed indices and table values",
-       "engtoEng.dic",
-       "Eng",
+      {"no final backslash, a name in capitals", "ENGTOSPA.DIC", "Spa",
+       standard, kRecords, {}, true},
+      {"signed indices and table values", "engtoEng.dic", "Eng",
        signed_tables.bytes(),
-       {{-1, -1, 0xA1A2A3A4u},
-        {-25, 2, 0xB1B2B3B4u},
-        {3, 2, 0xC1C2C3C4u},
+       {{-1, -1, 0xA1A2A3A4u}, {-25, 2, 0xB1B2B3B4u}, {3, 2, 0xC1C2C3C4u},
         {4, 0, 0xD1D2D3D4u}},
-       {{601, 0xA1A2A3A4u},
-        {701, 0xB1B2B3B4u},
-        {801, 0xC1C2C3C4u},
+       {{601, 0xA1A2A3A4u}, {701, 0xB1B2B3B4u}, {801, 0xC1C2C3C4u},
         {0, 0xD1D2D3D4u}}},
-      {"an earlier record steers a later one",
-       "engtoFre.dic",
-       "Fre",
-       steered.bytes(),
-       {{0, 0, 700}, {0, 1, 0x5A5A5A5Au}},
+      {"an earlier record steers a later one", "engtoFre.dic", "Fre",
+       steered.bytes(), {{0, 0, 700}, {0, 1, 0x5A5A5A5Au}},
        {{204, 700u}, {701, 0x5A5A5A5Au}}},
-      {"a later record leads out of the file",
-       "engtoHeb.dic",
-       "Heb",
-       standard,
-       stopping,
-       {{ItemValueAt(1, 3), 0x22222222u}}},
+      {"a later record leads out of the file", "engtoHeb.dic", "Heb",
+       standard, stopping, {{ItemValueAt(1, 3), 0x22222222u}}},
+      // clang-format on
   };
+
   const std::string installation = installation_;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
