@@ -235,39 +235,25 @@ struct Hook {
   Call call;
   // Where the function lies in this process: its module's export name and
   // its offset there. The same system DLL lies in the debuggee.
-  char module[64];
-  ULONG_PTR offset;
-  ULONG_PTR address;  // in the debuggee, once its module is loaded
-  BYTE original[4];   // the first bytes of the function
-  bool armed;
+  char module[64] = {};
+  ULONG_PTR offset = 0;
+  ULONG_PTR address = 0;  // in the debuggee, once its module is loaded
+  BYTE original[4] = {};  // the first bytes of the function
+  bool armed = false;
 };
 
 Hook g_hooks[] = {
-    {"user32.dll", "MessageBoxA", Call::kMessageBox, {}, 0, 0, {}, false},
-    {"shell32.dll", "ShellExecuteA", Call::kShellExecute, {}, 0, 0, {}, false},
-    {"user32.dll", "FindWindowA", Call::kFindWindow, {}, 0, 0, {}, false},
-    {"user32.dll", "SendMessageA", Call::kSendMessage, {}, 0, 0, {}, false},
-    {"user32.dll", "LoadCursorA", Call::kLoadCursor, {}, 0, 0, {}, false},
-    {"user32.dll", "SetCursor", Call::kSetCursor, {}, 0, 0, {}, false},
-    {"kernel32.dll", "Sleep", Call::kSleep, {}, 0, 0, {}, false},
-    {"kernel32.dll", "CreateFileA", Call::kCreateFile, {}, 0, 0, {}, false},
-    {"kernel32.dll", "OpenProcess", Call::kOpenProcess, {}, 0, 0, {}, false},
-    {"kernel32.dll",
-     "WaitForSingleObject",
-     Call::kWaitForSingleObject,
-     {},
-     0,
-     0,
-     {},
-     false},
-    {"kernel32.dll",
-     "CreateProcessW",
-     Call::kCreateProcess,
-     {},
-     0,
-     0,
-     {},
-     false},
+    {"user32.dll", "MessageBoxA", Call::kMessageBox},
+    {"shell32.dll", "ShellExecuteA", Call::kShellExecute},
+    {"user32.dll", "FindWindowA", Call::kFindWindow},
+    {"user32.dll", "SendMessageA", Call::kSendMessage},
+    {"user32.dll", "LoadCursorA", Call::kLoadCursor},
+    {"user32.dll", "SetCursor", Call::kSetCursor},
+    {"kernel32.dll", "Sleep", Call::kSleep},
+    {"kernel32.dll", "CreateFileA", Call::kCreateFile},
+    {"kernel32.dll", "OpenProcess", Call::kOpenProcess},
+    {"kernel32.dll", "WaitForSingleObject", Call::kWaitForSingleObject},
+    {"kernel32.dll", "CreateProcessW", Call::kCreateProcess},
 };
 
 bool ResolveOwnHooks() {
