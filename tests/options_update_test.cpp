@@ -42,34 +42,27 @@ struct OptionsCase {
 };
 
 const std::vector<OptionsCase>& Cases() {
+  // clang-format off
   static const std::vector<OptionsCase> cases = {
       {"NoProductKeys", false, {}, {}},
       {"EmptyOptionsKey", true, {}, {}},
-      {"TextZeroReplaced",
-       true,
-       {{"EnableExpressions", fakes::kRegSz, std::string("0\0", 2)}},
-       {}},
+      {"TextZeroReplaced", true,
+       {{"EnableExpressions", fakes::kRegSz, std::string("0\0", 2)}}, {}},
       // As a second run finds it.
-      {"DwordOneKept",
-       true,
-       {{"EnableExpressions", fakes::kRegDword, kDwordOne}},
-       {}},
-      {"DwordZeroReplaced",
-       true,
-       {{"EnableExpressions", fakes::kRegDword, std::string(4, '\0')}},
-       {}},
-      {"BinaryOfOtherCaseReplaced",
-       true,
-       {{"enableexpressions", fakes::kRegBinary, "\x07\x07"}},
-       {}},
-      {"OtherValuesUntouched",
-       true,
+      {"DwordOneKept", true,
+       {{"EnableExpressions", fakes::kRegDword, kDwordOne}}, {}},
+      {"DwordZeroReplaced", true,
+       {{"EnableExpressions", fakes::kRegDword, std::string(4, '\0')}}, {}},
+      {"BinaryOfOtherCaseReplaced", true,
+       {{"enableexpressions", fakes::kRegBinary, "\x07\x07"}}, {}},
+      {"OtherValuesUntouched", true,
        {{"Language", fakes::kRegSz, std::string("Jpn\0", 4)},
         {"EnableExpressions", fakes::kRegSz, std::string("no\0", 3)},
         {"WindowWidth", fakes::kRegDword, std::string("\x80\x02\0\0", 4)}},
        {{"Language", fakes::kRegSz, std::string("Jpn\0", 4)},
         {"WindowWidth", fakes::kRegDword, std::string("\x80\x02\0\0", 4)}}},
   };
+  // clang-format on
   return cases;
 }
 

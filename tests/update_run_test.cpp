@@ -135,27 +135,15 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
       steps.push_back(step(call));
     }
   }
-  EXPECT_EQ(steps, (std::vector<std::string>{"command line",
-                                             "elevated?",
-                                             "begin only copy",
-                                             "module path",
-                                             "desktop user",
-                                             "lookup",
-                                             "wait cursor",
-                                             "find Tavelon",
-                                             "open window process",
-                                             "close window",
-                                             "pause",
-                                             "wait for process",
-                                             "close process",
-                                             "option",
-                                             "patching",
-                                             "arrow cursor",
-                                             "installers",
-                                             "completion box",
-                                             "product start",
-                                             "remove run folder",
-                                             "end only copy"}));
+  // clang-format off
+  const std::vector<std::string> expected = {
+      "command line", "elevated?", "begin only copy", "module path",
+      "desktop user", "lookup", "wait cursor", "find Tavelon",
+      "open window process", "close window", "pause", "wait for process",
+      "close process", "option", "patching", "arrow cursor", "installers",
+      "completion box", "product start", "remove run folder", "end only copy"};
+  // clang-format on
+  EXPECT_EQ(steps, expected);
 }
 
 // The product's process is waited for after the pause, at most 30 s from
