@@ -55,17 +55,12 @@ std::string SystemPath(std::string path) {
   return path;
 }
 
-// A dictionary of 1000 bytes: sections 0 to 4 with entry tables of 10
-// entries at 200 + 40 s, item e of section s at 500 + 50 s + 5 e.
+// The standard dictionary: 1000 bytes, sections 0 to 4 with entry tables of
+// 10 entries at 200 + 40 s, item e of section s at 500 + 50 s + 5 e.
 DictionaryBuilder StandardDictionary(std::size_t length = 1000) {
-  DictionaryBuilder builder(length);
-  for (int s = 0; s < 5; ++s) {
-    builder.Section(s, 200 + 40 * s);
-    for (int e = 0; e < 10; ++e) {
-      builder.Entry(200 + 40 * s, e, 500 + 50 * s + 5 * e);
-    }
-  }
-  return builder;
+  test_support::DictionaryLayout layout;
+  layout.length = length;
+  return layout.Build();
 }
 
 class TavpatchTest : public ::testing::Test {
