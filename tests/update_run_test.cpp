@@ -26,8 +26,8 @@ using platform::RegistryRoot;
 using test_support::Bytes;
 using test_support::DictionaryBuilder;
 
-constexpr char kRunKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Run";
-constexpr char kOptionsKey[] = "Software\\Tavelon\\Tavelon Translator\\Options";
+using test_support::kOptionsKey;
+constexpr const char* kRunKey = test_support::kRunEntryKey;
 
 // A whole run against real files in a scratch folder: the installation in
 // "inst", the program and its installers in "upd", and the current
@@ -69,14 +69,6 @@ class UpdateRunTest : public ::testing::Test {
     return run_.Run();
   }
   int RunFromUpdateFolder() { return Run(folder_.path() / "upd"); }
-
-  std::uint32_t OptionValue() const {
-    const fakes::StoredValue* value = registry_.FindValue(
-        RegistryRoot::kCurrentUser, kOptionsKey, "EnableExpressions");
-    if (value == nullptr || value->type != fakes::kRegDword) return 0;
-    return test_support::GetUint32(
-        Bytes(value->data.begin(), value->data.end()), 0);
-  }
 
   test_support::TempFolder folder_;
   std::string install_, update_;
