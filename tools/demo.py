@@ -61,8 +61,7 @@ def lay_out(desk, reset):
             "REGEDIT4\n\n[-HKEY_CURRENT_USER\\Software\\Tavelon]\n" +
             t.run_entry(INSTALL + r"\tavelon.exe"), desk.scratch)
     desk.put(INSTALL + r"\tavelon.exe", desk.programs.product)
-    desk.lay_out_update_folder(UPDATE, info=t.info_file(RECORDS),
-                               dialog_ms=DIALOG_MS)
+    desk.lay_out_update_folder(UPDATE, info=t.info_file(RECORDS))
     return fresh
 
 
@@ -270,7 +269,7 @@ def main():
               flush=True)
         run = desk.run_update(
             f"\"{UPDATE}\\TavelonUpdate.exe\" {args.argument}", UPDATE,
-            program=UPDATE + r"\TavelonUpdate.exe",
+            program=UPDATE + r"\TavelonUpdate.exe", dialog_ms=DIALOG_MS,
             press_after_ms=-1 if args.show else PRESS_AFTER_MS,
             timeout_s=900 if args.show else 120)
         option_after = option_text(desk.wine.reg_values(t.OPTIONS_KEY))

@@ -3,8 +3,7 @@
 // its module path, working directory and full command line. The voice
 // installers (file names starting with "Mstts") then show a standard dialog
 // window ("#32770") titled "Microsoft Text-to-Speech Engine" for a set
-// time: TAVELON_E2E_DIALOG_MS milliseconds, else the number in the file
-// installer-dialog-ms.txt beside the program, else 2000. The speech
+// time: TAVELON_E2E_DIALOG_MS milliseconds, else 2000. The speech
 // interface installer only works for a moment. Its paths are taken with the
 // wide API, so that a folder whose name the ANSI code page cannot write is
 // logged as it is, in its long form too. Like the self-extracting
@@ -14,7 +13,6 @@
 #include <windows.h>
 
 #include <cstdlib>
-#include <cstring>
 #include <initializer_list>
 
 #include "tests/e2e/event_log.h"
@@ -33,31 +31,11 @@ const wchar_t* FileName(const wchar_t* path) {
 }
 
 // The dialog time in milliseconds, as the comment at the top says.
-UINT DialogMilliseconds(const wchar_t* module) {
+UINT DialogMilliseconds() {
   char text[64] = {};
   const DWORD length =
       GetEnvironmentVariableA("TAVELON_E2E_DIALOG_MS", text, sizeof text);
-  if (length == 0 || length >= sizeof text) {
-    text[0] = '\0';
-    wchar_t path[MAX_PATH];
-    const std::size_t folder =
-        static_cast<std::size_t>(FileName(module) - module);
-    const wchar_t kConfig[] = L"installer-dialog-ms.txt";
-    if (folder + sizeof kConfig / sizeof *kConfig <= MAX_PATH) {
-      std::memcpy(path, module, folder * sizeof *path);
-      std::memcpy(path + folder, kConfig, sizeof kConfig);
-      const HANDLE file =
-          CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr,
-                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (file != INVALID_HANDLE_VALUE) {
-        DWORD read = 0;
-        if (!ReadFile(file, text, sizeof text - 1, &read, nullptr)) read = 0;
-        text[read] = '\0';
-        CloseHandle(file);
-      }
-    }
-  }
-  if (text[0] == '\0') return 2000;
+  if (length == 0 || length >= sizeof text) return 2000;
   return static_cast<UINT>(std::strtoul(text, nullptr, 10));
 }
 
@@ -116,7 +94,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     return 0;
   }
 
-  const UINT milliseconds = DialogMilliseconds(module);
+  const UINT milliseconds = DialogMilliseconds();
   g_dialog = CreateWindowExA(0, "#32770", "Microsoft Text-to-Speech Engine",
                              WS_POPUP | WS_CAPTION | WS_VISIBLE, 200, 160, 420,
                              120, nullptr, nullptr, instance, nullptr);

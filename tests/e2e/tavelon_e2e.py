@@ -179,35 +179,26 @@ def apply_update(data, records):
 # --- Wine on a virtual display --------------------------------------------
 
 class Xvfb:
-    """An X server of its own on the first free display number."""
+    """An X server of its own on a free display number, which it chooses
+    itself and writes to a pipe once it accepts connections."""
 
     def __init__(self):
         self.process = None
-        self.display = None
 
     def start(self):
-        for number in range(80, 200):
-            if (Path(f"/tmp/.X{number}-lock").exists() or
-                    Path(f"/tmp/.X11-unix/X{number}").exists()):
-                continue
-            process = subprocess.Popen(
-                ["Xvfb", f":{number}", "-screen", "0", "1280x1024x24",
-                 "-nolisten", "tcp"],
-                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                start_new_session=True)
-            deadline = time.monotonic() + 10
-            while time.monotonic() < deadline:
-                if process.poll() is not None:
-                    break  # taken meanwhile: try the next one
-                if Path(f"/tmp/.X11-unix/X{number}").exists():
-                    self.process = process
-                    self.display = f":{number}"
-                    return self.display
-                time.sleep(0.05)
-            if process.poll() is None:
-                process.kill()
-                process.wait()
-        raise RuntimeError("no free X display for Xvfb")
+        read, write = os.pipe()
+        self.process = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write), "-screen", "0",
+             "1280x1024x24", "-nolisten", "tcp"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+            pass_fds=(write,), start_new_session=True)
+        os.close(write)
+        with os.fdopen(read) as pipe:
+            number = pipe.readline().strip()
+        if not number:
+            self.stop()
+            raise RuntimeError("Xvfb did not start")
+        return ":" + number
 
     def stop(self):
         if self.process is not None:
@@ -550,7 +541,7 @@ class Desk:
             path.unlink()
 
     def lay_out_update_folder(self, folder, info=None, installers=True,
-                              dialog_ms=None, release=False):
+                              release=False):
         """TavelonUpdate.exe, the installers (when wanted) and info.tmp
         (when given) in a fresh update folder; with release, the program,
         the installers and (unless given) info.tmp of programs.release."""
@@ -563,9 +554,6 @@ class Desk:
             for name in INSTALLERS:
                 self.put(folder + "\\" + name, source / name if source else
                          self.programs.installer)
-            if dialog_ms is not None:
-                self.put(folder + r"\installer-dialog-ms.txt",
-                         str(dialog_ms).encode())
         if info is None and source:
             info = source / "info.tmp"
         if info is not None:
@@ -643,17 +631,15 @@ class Desk:
         exists."""
         self.jobs += 1
         job = self.scratch / f"job-{self.jobs}.txt"
-        options = ([f"attack={attack[0]}", f"attack_with={attack[1]}"]
-                   if attack else [])
+        fields = dict(program=program, cmdline=cmdline, cwd=cwd,
+                      press_after_ms=press_after_ms,
+                      timeout_ms=timeout_s * 1000)
+        if attack:
+            fields.update(attack=attack[0], attack_with=attack[1])
         if press_when is not None:
-            options.append(f"press_when={press_when}")
-        job.write_bytes(("\n".join([
-            f"program={program}",
-            f"cmdline={cmdline}",
-            f"cwd={cwd}",
-            f"press_after_ms={press_after_ms}",
-            f"timeout_ms={timeout_s * 1000}",
-        ] + options) + "\n").encode("utf-8"))
+            fields["press_when"] = press_when
+        job.write_bytes("".join(f"{key}={value}\n" for key, value
+                                in fields.items()).encode("utf-8"))
         env = dict(self.extra_env, **(extra_env or {}))
         if dialog_ms is not None:
             env["TAVELON_E2E_DIALOG_MS"] = str(dialog_ms)

@@ -44,6 +44,7 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 
 #include "tests/e2e/event_log.h"
 
@@ -54,70 +55,62 @@ const char kSource[] = "user";
 // --- The job -------------------------------------------------------------
 
 struct Job {
-  char program[MAX_PATH] = {};
-  char cmdline[4096] = {};
-  char cwd[MAX_PATH] = {};
+  wchar_t program[MAX_PATH] = {};
+  wchar_t cmdline[4096] = {};
+  wchar_t cwd[MAX_PATH] = {};
   long press_after_ms = 400;
   long timeout_ms = 120000;
-  char attack[MAX_PATH] = {};
-  char attack_with[MAX_PATH] = {};
-  char press_when[MAX_PATH] = {};
+  wchar_t attack[MAX_PATH] = {};
+  wchar_t attack_with[MAX_PATH] = {};
+  wchar_t press_when[MAX_PATH] = {};
 };
+Job g_job;
 
-void CopyValue(char* destination, std::size_t size, const char* value,
-               std::size_t length) {
-  if (length >= size) length = size - 1;
-  std::memcpy(destination, value, length);
-  destination[length] = '\0';
-}
-
-bool ReadJob(const char* path, Job* job) {
-  static char text[16384];
+bool ReadJob(const char* path) {
+  static char bytes[16384];
+  static wchar_t text[16384];
   const HANDLE file =
       CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD length = 0;
-  const BOOL read = ReadFile(file, text, sizeof text - 1, &length, nullptr);
+  const BOOL read = ReadFile(file, bytes, sizeof bytes - 1, &length, nullptr);
   CloseHandle(file);
-  if (!read) return false;
-  text[length] = '\0';
-  for (char* line = text; *line != '\0';) {
-    char* end = std::strchr(line, '\n');
-    const std::size_t line_length = end != nullptr
-                                        ? static_cast<std::size_t>(end - line)
-                                        : std::strlen(line);
-    const char* equals =
-        static_cast<const char*>(std::memchr(line, '=', line_length));
-    if (equals != nullptr) {
-      const std::size_t key = static_cast<std::size_t>(equals - line);
-      const char* value = equals + 1;
-      const std::size_t value_length = line_length - key - 1;
-      char number[32];
-      CopyValue(number, sizeof number, value, value_length);
-      if (key == 7 && std::strncmp(line, "program", 7) == 0) {
-        CopyValue(job->program, sizeof job->program, value, value_length);
-      } else if (key == 7 && std::strncmp(line, "cmdline", 7) == 0) {
-        CopyValue(job->cmdline, sizeof job->cmdline, value, value_length);
-      } else if (key == 3 && std::strncmp(line, "cwd", 3) == 0) {
-        CopyValue(job->cwd, sizeof job->cwd, value, value_length);
-      } else if (key == 14 && std::strncmp(line, "press_after_ms", 14) == 0) {
-        job->press_after_ms = std::strtol(number, nullptr, 10);
-      } else if (key == 10 && std::strncmp(line, "timeout_ms", 10) == 0) {
-        job->timeout_ms = std::strtol(number, nullptr, 10);
-      } else if (key == 6 && std::strncmp(line, "attack", 6) == 0) {
-        CopyValue(job->attack, sizeof job->attack, value, value_length);
-      } else if (key == 11 && std::strncmp(line, "attack_with", 11) == 0) {
-        CopyValue(job->attack_with, sizeof job->attack_with, value,
-                  value_length);
-      } else if (key == 10 && std::strncmp(line, "press_when", 10) == 0) {
-        CopyValue(job->press_when, sizeof job->press_when, value, value_length);
+  bytes[read ? length : 0] = '\0';
+  if (!read || MultiByteToWideChar(CP_UTF8, 0, bytes, -1, text, 16384) == 0) {
+    return false;
+  }
+  struct Field {
+    const wchar_t* key;
+    wchar_t* text;
+    int size;
+    long* number;
+  } const fields[] = {
+      {L"program", g_job.program, MAX_PATH, nullptr},
+      {L"cmdline", g_job.cmdline, 4096, nullptr},
+      {L"cwd", g_job.cwd, MAX_PATH, nullptr},
+      {L"press_after_ms", nullptr, 0, &g_job.press_after_ms},
+      {L"timeout_ms", nullptr, 0, &g_job.timeout_ms},
+      {L"attack", g_job.attack, MAX_PATH, nullptr},
+      {L"attack_with", g_job.attack_with, MAX_PATH, nullptr},
+      {L"press_when", g_job.press_when, MAX_PATH, nullptr},
+  };
+  for (wchar_t* line = text; line != nullptr;) {
+    wchar_t* end = std::wcschr(line, L'\n');
+    if (end != nullptr) *end = L'\0';
+    wchar_t* equals = std::wcschr(line, L'=');
+    if (equals != nullptr) *equals = L'\0';
+    for (const Field& field : fields) {
+      if (equals == nullptr || std::wcscmp(line, field.key) != 0) continue;
+      if (field.number != nullptr) {
+        *field.number = std::wcstol(equals + 1, nullptr, 10);
+      } else {
+        lstrcpynW(field.text, equals + 1, field.size);
       }
     }
-    if (end == nullptr) break;
-    line = end + 1;
+    line = end != nullptr ? end + 1 : nullptr;
   }
-  return job->program[0] != '\0';
+  return g_job.program[0] != L'\0';
 }
 
 // --- Reading the debuggee ----------------------------------------------------
@@ -140,33 +133,23 @@ ULONG_PTR ReadRemoteWord(ULONG_PTR address) {
   return value;
 }
 
-// A zero-terminated narrow string of the debuggee, byte by byte so that a
-// page boundary after its end does not matter. A null pointer reads as
+// A zero-terminated string of the debuggee, character by character so that
+// a page boundary after its end does not matter. A null pointer reads as
 // "(null)".
-void ReadRemoteString(ULONG_PTR address, char* buffer, std::size_t size) {
-  if (address == 0) {
-    CopyValue(buffer, size, "(null)", 6);
-    return;
-  }
+template <typename Char>
+void ReadRemoteString(ULONG_PTR address, Char* buffer, std::size_t size) {
   std::size_t length = 0;
-  while (length + 1 < size) {
-    char c = 0;
-    if (!ReadRemote(address + length, &c, 1) || c == '\0') break;
-    buffer[length++] = c;
+  for (const char* null = address == 0 ? "(null)" : ""; *null != '\0';) {
+    buffer[length++] = static_cast<Char>(*null++);
   }
-  buffer[length] = '\0';
-}
-
-// The same for a zero-terminated wide string.
-void ReadRemoteWideString(ULONG_PTR address, wchar_t* buffer,
-                          std::size_t size) {
-  std::size_t length = 0;
   while (address != 0 && length + 1 < size) {
-    wchar_t c = 0;
-    if (!ReadRemote(address + 2 * length, &c, 2) || c == L'\0') break;
+    Char c = 0;
+    if (!ReadRemote(address + sizeof c * length, &c, sizeof c) || c == 0) {
+      break;
+    }
     buffer[length++] = c;
   }
-  buffer[length] = L'\0';
+  buffer[length] = 0;
 }
 
 // The name in a module's export directory, read through `read` (the
@@ -387,11 +370,11 @@ bool LogCall(const Hook& hook, ULONG_PTR esp) {
       break;
     case Call::kCreateProcess: {
       static wchar_t wide[1024];
-      ReadRemoteWideString(argument[0], wide, 1024);
+      ReadRemoteString(argument[0], wide, 1024);
       line.Wide("application", wide);
-      ReadRemoteWideString(argument[1], wide, 1024);
+      ReadRemoteString(argument[1], wide, 1024);
       line.Wide("command", wide);
-      ReadRemoteWideString(argument[7], wide, 1024);
+      ReadRemoteString(argument[7], wide, 1024);
       STARTUPINFOW startup = {};
       if (argument[8] == 0 ||
           !ReadRemote(argument[8], &startup, sizeof startup)) {
@@ -418,19 +401,17 @@ bool LogCall(const Hook& hook, ULONG_PTR esp) {
 // opening it for writing, renaming it aside and deleting it. Each result
 // is logged (0, or the error code); where one succeeds, <program> is
 // copied over the file, so that what starts next shows it.
-wchar_t g_attack[MAX_PATH];
-wchar_t g_attack_with[MAX_PATH];
 bool g_attacked = false;
 
 DWORD PutOtherProgram() {
-  return CopyFileW(g_attack_with, g_attack, FALSE) ? 0 : GetLastError();
+  return CopyFileW(g_job.attack_with, g_job.attack, FALSE) ? 0 : GetLastError();
 }
 
 void Attack() {
   g_attacked = true;
   DWORD write = 0;
   const HANDLE file =
-      CreateFileW(g_attack, GENERIC_WRITE,
+      CreateFileW(g_job.attack, GENERIC_WRITE,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -440,14 +421,14 @@ void Attack() {
     PutOtherProgram();
   }
   wchar_t aside[MAX_PATH + 8];
-  lstrcpynW(aside, g_attack, MAX_PATH);
+  lstrcpynW(aside, g_job.attack, MAX_PATH);
   lstrcatW(aside, L".aside");
-  const DWORD rename = MoveFileExW(g_attack, aside, 0) ? 0 : GetLastError();
+  const DWORD rename = MoveFileExW(g_job.attack, aside, 0) ? 0 : GetLastError();
   if (rename == 0) PutOtherProgram();
-  const DWORD remove = DeleteFileW(g_attack) ? 0 : GetLastError();
+  const DWORD remove = DeleteFileW(g_job.attack) ? 0 : GetLastError();
   if (remove == 0) PutOtherProgram();
   e2e::EventLine(kSource, "attack")
-      .Wide("file", g_attack)
+      .Wide("file", g_job.attack)
       .Number("write", static_cast<long long>(write))
       .Number("rename", static_cast<long long>(rename))
       .Number("delete", static_cast<long long>(remove))
@@ -486,8 +467,6 @@ void LogException(DWORD thread_id, const EXCEPTION_RECORD& record,
 // --- The person in front of the screen -----------------------------------
 
 volatile LONG g_stop = 0;
-long g_press_after_ms = 400;
-wchar_t g_press_when[MAX_PATH];
 
 struct BoxSearch {
   HWND found;
@@ -569,15 +548,15 @@ DWORD WINAPI PressOk(LPVOID) {
           .Number("window_topmost", (ex_style & WS_EX_TOPMOST) != 0 ? 1 : 0)
           .Write();
     }
-    if (g_press_after_ms < 0) continue;  // a real person presses
-    if (g_press_when[0] != L'\0' &&
-        GetFileAttributesW(g_press_when) == INVALID_FILE_ATTRIBUTES) {
+    if (g_job.press_after_ms < 0) continue;  // a real person presses
+    if (g_job.press_when[0] != L'\0' &&
+        GetFileAttributesW(g_job.press_when) == INVALID_FILE_ATTRIBUTES) {
       continue;  // held until the test says
     }
     // First press after the pause; again every 3 s should the box stay.
     const long long now = e2e::NowMs();
     if (last_press == 0) {
-      Sleep(static_cast<DWORD>(g_press_after_ms));
+      Sleep(static_cast<DWORD>(g_job.press_after_ms));
     } else if (now - last_press < 3000) {
       continue;
     }
@@ -597,47 +576,27 @@ DWORD WINAPI PressOk(LPVOID) {
 // ------------------------------------------------------------------
 
 int RunJob(const char* job_path) {
-  static Job job;
-  if (!ReadJob(job_path, &job)) {
+  if (!ReadJob(job_path)) {
     e2e::EventLine(kSource, "bad-job").Text("path", job_path).Write();
     return 90;
   }
-  g_press_after_ms = job.press_after_ms;
   if (!ResolveOwnHooks()) {
     e2e::EventLine(kSource, "hooks-unresolved").Write();
     return 91;
   }
   e2e::EventLine(kSource, "run")
-      .Utf8("program", job.program)
-      .Utf8("cmdline", job.cmdline)
-      .Utf8("cwd", job.cwd)
-      .Hex("desktop", static_cast<unsigned long>(
-                          reinterpret_cast<ULONG_PTR>(GetDesktopWindow())))
+      .Wide("program", g_job.program)
+      .Wide("cmdline", g_job.cmdline)
+      .Wide("cwd", g_job.cwd)
       .Number("acp", static_cast<long long>(GetACP()))
       .Write();
-
-  static wchar_t program[MAX_PATH];
-  static wchar_t cmdline[4096];
-  static wchar_t cwd[MAX_PATH];
-  if (MultiByteToWideChar(CP_UTF8, 0, job.program, -1, program, MAX_PATH) ==
-          0 ||
-      MultiByteToWideChar(CP_UTF8, 0, job.cmdline, -1, cmdline, 4096) == 0 ||
-      MultiByteToWideChar(CP_UTF8, 0, job.cwd, -1, cwd, MAX_PATH) == 0 ||
-      MultiByteToWideChar(CP_UTF8, 0, job.attack, -1, g_attack, MAX_PATH) ==
-          0 ||
-      MultiByteToWideChar(CP_UTF8, 0, job.attack_with, -1, g_attack_with,
-                          MAX_PATH) == 0 ||
-      MultiByteToWideChar(CP_UTF8, 0, job.press_when, -1, g_press_when,
-                          MAX_PATH) == 0) {
-    e2e::EventLine(kSource, "bad-job").Utf8("path", job_path).Write();
-    return 90;
-  }
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(program, cmdline, nullptr, nullptr, FALSE,
+  if (!CreateProcessW(g_job.program, g_job.cmdline, nullptr, nullptr, FALSE,
                       DEBUG_ONLY_THIS_PROCESS, nullptr,
-                      cwd[0] != L'\0' ? cwd : nullptr, &startup, &process)) {
+                      g_job.cwd[0] != L'\0' ? g_job.cwd : nullptr, &startup,
+                      &process)) {
     e2e::EventLine(kSource, "start-failed")
         .Number("error", static_cast<long long>(GetLastError()))
         .Write();
@@ -647,7 +606,7 @@ int RunJob(const char* job_path) {
   g_process_id = process.dwProcessId;
   const HANDLE presser = CreateThread(nullptr, 0, PressOk, nullptr, 0, nullptr);
 
-  const long long deadline = e2e::NowMs() + job.timeout_ms;
+  const long long deadline = e2e::NowMs() + g_job.timeout_ms;
   int stepping = -1;  // the hook to re-arm after the single step
   DWORD stepping_thread = 0;
   DWORD exit_code = 93;
@@ -701,7 +660,7 @@ int RunJob(const char* job_path) {
             context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
             if (thread != nullptr && GetThreadContext(thread, &context)) {
               if (LogCall(hook, context.Esp) && hook.call == Call::kSleep &&
-                  g_attack[0] != L'\0' && !g_attacked) {
+                  g_job.attack[0] != L'\0' && !g_attacked) {
                 Attack();
               }
               const BYTE* first = hook.original;
