@@ -53,22 +53,17 @@ std::string Dictionary(const char* code) { return WholeRun::Dictionary(code); }
 // "engtojap.dic" exists), the two installers to copy, and the product
 // before it is handed to the desktop's shell.
 const std::vector<std::string>& OpenSequence() {
-  static const std::vector<std::string> paths = {
-      kInfo,
-      Dictionary("Eng"),
-      Dictionary("Dut"),
-      Dictionary("Fre"),
-      Dictionary("Ger"),
-      Dictionary("Heb"),
-      Dictionary("Ita"),
-      Dictionary("Jpn"),
-      Dictionary("jap"),
-      Dictionary("Ptg"),
-      Dictionary("Spa"),
-      WholeRun::Installer("MSpchapi.exe"),
-      WholeRun::Installer("Msttsm22.exe"),
-      std::string(kInstallation) + "tavelon.exe",
-  };
+  static const std::vector<std::string> paths = [] {
+    std::vector<std::string> sequence = {kInfo};
+    for (const char* code : {"Eng", "Dut", "Fre", "Ger", "Heb", "Ita", "Jpn",
+                             "jap", "Ptg", "Spa"}) {
+      sequence.push_back(Dictionary(code));
+    }
+    sequence.push_back(WholeRun::Installer("MSpchapi.exe"));
+    sequence.push_back(WholeRun::Installer("Msttsm22.exe"));
+    sequence.push_back(std::string(kInstallation) + "tavelon.exe");
+    return sequence;
+  }();
   return paths;
 }
 std::size_t Order(const std::string& path) {

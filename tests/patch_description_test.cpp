@@ -53,15 +53,6 @@ class PatchDescriptionTest : public ::testing::Test {
       std::make_unique<PatchDescription>();
 };
 
-TEST_F(PatchDescriptionTest, OpensInfoTmpReadOnlyByItsBareName) {
-  WriteInfo(DescriptionBytes({{1, 2, 3}}));
-  ASSERT_TRUE(Read());
-  ASSERT_EQ(files_->opens().size(), 1u);
-  EXPECT_EQ(files_->opens()[0].path, "info.tmp");
-  EXPECT_EQ(files_->opens()[0].access, platform::FileAccess::kRead);
-  EXPECT_EQ(files_->Calls(FaultFiles::Operation::kWrite), 0);
-}
-
 // A description is the header text exactly, three bytes not examined,
 // and whole records, at most 621; anything else, a file that cannot be
 // read whole or of unknown length included, is refused.
@@ -144,11 +135,17 @@ TEST_F(PatchDescriptionTest, MissingFileOrFolderOfThatNameFails) {
   EXPECT_FALSE(Read());
 }
 
-TEST_F(PatchDescriptionTest, DecodesLittleEndianSignedIndicesAndRawValues) {
+// "info.tmp" is opened by its bare name, for reading only; its indices are
+// signed and little-endian, its values raw bytes.
+TEST_F(PatchDescriptionTest, OpensInfoTmpReadOnlyAndDecodesItsRecords) {
   WriteInfo(DescriptionBytes({{-1, 0x7FFF, 0x04030201u},
                               {-32768, 256, 0xFFFFFFFFu},
                               {1, -2, 0x80000000u}}));
   ASSERT_TRUE(Read());
+  ASSERT_EQ(files_->opens().size(), 1u);
+  EXPECT_EQ(files_->opens()[0].path, "info.tmp");
+  EXPECT_EQ(files_->opens()[0].access, platform::FileAccess::kRead);
+  EXPECT_EQ(files_->Calls(FaultFiles::Operation::kWrite), 0);
   ASSERT_EQ(description_->count, 3);
   const PatchRecord* records = description_->records;
   EXPECT_EQ(records[0].section, -1);

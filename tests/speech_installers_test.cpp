@@ -192,22 +192,16 @@ TEST(SpeechInstallersTest, ABoundCopyWhoseBytesChangedIsNotStarted) {
   EXPECT_EQ(0u, run.files.OpenHandles());
 }
 
-TEST(SpeechInstallersTest, StartsNothingWithoutAnUpdateFolder) {
-  InstallerRun run;
-  run.Present("MSpchapi.exe");
-  run.Run("", true);
-  EXPECT_TRUE(run.shell.starts.empty());
-}
-
-TEST(SpeechInstallersTest, APathBeyond255CharactersCountsAsAFailedStart) {
-  // 243 + 12 = 255 characters fit, 244 + 12 do not.
-  for (std::size_t folder_length : {243u, 244u}) {
+// Without an update folder, or with one so long that an installer's path
+// would pass 255 characters (243 + 12 fit, 244 + 12 do not), nothing
+// starts.
+TEST(SpeechInstallersTest, StartsOnlyFromAFolderWithRoomForThePaths) {
+  for (const std::string& folder : {std::string(), std::string(242, 'a') + '\\',
+                                    std::string(243, 'a') + '\\'}) {
     InstallerRun run;
-    std::string folder(folder_length - 1, 'a');
-    folder += '\\';
     run.Present(folder + "MSpchapi.exe");
     run.Run(folder.c_str(), true);
-    EXPECT_EQ(folder_length == 243 ? 2u : 0u, run.shell.starts.size());
+    EXPECT_EQ(folder.size() == 243 ? 2u : 0u, run.shell.starts.size());
   }
 }
 

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -14,84 +13,69 @@
 namespace tavelon::platform {
 namespace {
 
+// Where the last backslash character of a text lies: in single-byte text
+// the same on every code page (kAny); in double-byte text only where it is
+// not the trail byte of a character. Natively every byte is a character, as
+// on a Western code page.
+constexpr unsigned int kAny = 0;
+constexpr unsigned int kJapanese = 932;
+constexpr unsigned int kWestern = 1252;
+
 struct TextCase {
   const char* text;
+  unsigned int code_page;
   int last_backslash;  // offset, -1 for none
   bool ends_with_backslash;
+} const kCases[] = {
+    {"", kAny, -1, false},
+    {"tavelon.exe", kAny, -1, false},
+    {"\\", kAny, 0, true},
+    {"C:\\Tavelon\\tavelon.exe", kAny, 10, false},
+    {"C:\\Tavelon\\", kAny, 10, true},
+    {"\\\\server\\share", kAny, 8, false},
+    {"a\\b\\\\", kAny, 4, true},
+    // 0x95 0x5C is one Japanese character; its 0x5C is no backslash.
+    {"C:\\\x95\x5C", kJapanese, 2, false},
+    {"C:\\\x95\x5C", kWestern, 4, true},
+    {"C:\\\x95\x5C\\t.exe", kJapanese, 5, false},
+    {"\x95\x5C", kJapanese, -1, false},
+    // Lead-byte values as trail bytes: 0x81 0x81 is one character.
+    {"\x81\x81\x5C", kJapanese, 2, true},
+    {"\x81\x81\x81\x5C", kJapanese, -1, false},
+    // A half-width katakana is a single byte.
+    {"C:\\\xB1\\", kJapanese, 4, true},
+    // A lead byte right before the end is a character of its own.
+    {"C:\\dir\x95", kJapanese, 2, false},
 };
 
 int Offset(const char* text, const char* found) {
   return found == nullptr ? -1 : static_cast<int>(found - text);
 }
 
-// Single-byte text reads the same on every code page.
-const std::vector<TextCase>& SingleByteCases() {
-  static const std::vector<TextCase> cases = {
-      {"", -1, false},
-      {"tavelon.exe", -1, false},
-      {"\\", 0, true},
-      {"C:\\Tavelon\\tavelon.exe", 10, false},
-      {"C:\\Tavelon\\", 10, true},
-      {"\\\\server\\share", 8, false},
-      {"a\\b\\\\", 4, true},
-  };
-  return cases;
-}
-
-TEST(Text, SingleByteText) {
-  for (const TextCase& c : SingleByteCases()) {
-    SCOPED_TRACE(c.text);
+TEST(Text, FindsTheLastBackslashCharacter) {
+  for (const TextCase& c : kCases) {
+    SCOPED_TRACE(testing::Message() << c.text << " on " << c.code_page);
+#if defined(_WIN32)
+    const unsigned int code_page = c.code_page == kAny ? GetACP() : c.code_page;
+    EXPECT_EQ(
+        Offset(c.text, win32::FindLastBackslashInCodePage(c.text, code_page)),
+        c.last_backslash);
+    EXPECT_EQ(win32::EndsWithBackslashInCodePage(c.text, code_page),
+              c.ends_with_backslash);
+    // The system functions read text on the ANSI code page, whichever it is.
+    EXPECT_EQ(FindLastBackslash(c.text),
+              win32::FindLastBackslashInCodePage(c.text, GetACP()));
+    EXPECT_EQ(EndsWithBackslash(c.text),
+              win32::EndsWithBackslashInCodePage(c.text, GetACP()));
+#else
+    if (c.code_page == kJapanese) continue;
     EXPECT_EQ(Offset(c.text, FindLastBackslash(c.text)), c.last_backslash);
     EXPECT_EQ(EndsWithBackslash(c.text), c.ends_with_backslash);
+#endif
   }
 }
 
-#if !defined(_WIN32)
-TEST(Text, EveryByteIsACharacter) {
-  const char text[] = "C:\\\x95\x5C";
-  EXPECT_EQ(Offset(text, FindLastBackslash(text)), 4);
-  EXPECT_TRUE(EndsWithBackslash(text));
-}
-#else
-struct CodePageCase {
-  const char* text;
-  unsigned int code_page;
-  int last_backslash;
-  bool ends_with_backslash;
-};
-
-constexpr unsigned int kJapanese = 932;
-constexpr unsigned int kWestern = 1252;
-
-const std::vector<CodePageCase>& CodePageCases() {
-  static const std::vector<CodePageCase> cases = {
-      // 0x95 0x5C is one Japanese character; its 0x5C is no backslash.
-      {"C:\\\x95\x5C", kJapanese, 2, false},
-      {"C:\\\x95\x5C", kWestern, 4, true},
-      {"C:\\\x95\x5C\\t.exe", kJapanese, 5, false},
-      {"\x95\x5C", kJapanese, -1, false},
-      // Lead-byte values as trail bytes: 0x81 0x81 is one character.
-      {"\x81\x81\x5C", kJapanese, 2, true},
-      {"\x81\x81\x81\x5C", kJapanese, -1, false},
-      // A half-width katakana is a single byte.
-      {"C:\\\xB1\\", kJapanese, 4, true},
-      // A lead byte right before the end is a character of its own.
-      {"C:\\dir\x95", kJapanese, 2, false},
-  };
-  return cases;
-}
-
-TEST(Text, CodePageCharacters) {
-  for (const CodePageCase& c : CodePageCases()) {
-    SCOPED_TRACE(testing::Message() << c.text << " on " << c.code_page);
-    EXPECT_EQ(
-        Offset(c.text, win32::FindLastBackslashInCodePage(c.text, c.code_page)),
-        c.last_backslash);
-    EXPECT_EQ(win32::EndsWithBackslashInCodePage(c.text, c.code_page),
-              c.ends_with_backslash);
-  }
-}
-
+#if defined(_WIN32)
 // A path that the ANSI code page writes comes back as it stands; one with a
 // character outside it in its short form, which exists and opens. Neither
 // ever in a best-fit form ("Lukasz" for "\u0141ukasz").
@@ -137,17 +121,6 @@ TEST(Text, PathsInTheAnsiCodePage) {
                   FILE_ATTRIBUTE_NORMAL, nullptr);
   EXPECT_NE(opened, INVALID_HANDLE_VALUE) << path;
   if (opened != INVALID_HANDLE_VALUE) CloseHandle(opened);
-}
-
-// The system functions read text on the ANSI code page, whichever it is.
-TEST(Text, SystemCodePage) {
-  for (const CodePageCase& c : CodePageCases()) {
-    SCOPED_TRACE(c.text);
-    EXPECT_EQ(FindLastBackslash(c.text),
-              win32::FindLastBackslashInCodePage(c.text, GetACP()));
-    EXPECT_EQ(EndsWithBackslash(c.text),
-              win32::EndsWithBackslashInCodePage(c.text, GetACP()));
-  }
 }
 #endif
 
