@@ -17,6 +17,7 @@ import collections
 import ntpath
 import os
 import re
+import shutil
 import struct
 import sys
 import time
@@ -163,6 +164,9 @@ class Scenario:
         desk.close_products()
         for folder in FOLDERS:
             desk.remove(folder)
+        # Run folders that a failed run left: each case checks its own.
+        for folder in run_folders(desk):
+            shutil.rmtree(folder)
         desk.path(ELSEWHERE).mkdir(parents=True)
         desk.put(INSTALL + r"\tavelon.exe", desk.programs.product)
         desk.path(INSTALL + r"\data").mkdir(parents=True)
@@ -417,6 +421,13 @@ def check_cursor(check, run):
                "an installer was started under the wait cursor")
 
 
+def run_folders(desk):
+    """The folders of runs in the Windows folder's Temp."""
+    return [p for d in desk.path(r"C:\windows").iterdir()
+            if d.name.lower() == "temp" for p in d.iterdir()
+            if p.name.lower().startswith("tavelonupdate-")]
+
+
 def run_folder(starts):
     """The run's folder that the installers were started from, or None."""
     folders = {ntpath.dirname(s["application"]) for s in starts}
@@ -467,10 +478,7 @@ def check_installers(check, scenario, run, voice):
                     f"{libraries['name']}'s libraries and TEMP")
     check.equal([e["library"] for e in run.of("planted")], [],
                 "planted libraries loaded")
-    windows = scenario.desk.path(r"C:\windows")
-    check.equal([p.name for d in windows.iterdir() if d.name.lower() == "temp"
-                 for p in d.iterdir()
-                 if p.name.lower().startswith("tavelonupdate-")], [],
+    check.equal([p.name for p in run_folders(scenario.desk)], [],
                 "run folders left after the run")
     # Pacing: 4 s between the starts, the first look for the dialog 5 s
     # after the voice installer's start, then once a second until the
@@ -626,6 +634,7 @@ def product_saves_on_exit(desk, check):
                         installers=False)
     run = scenario.run()
     check_completed_run(check, scenario, run)
+    # No dictionary opened before the translator had ended, among others.
     ended = check_waited_for_product(check, scenario, run)
     released = [e for e in run.of("product", "released")
                 if e.pid == scenario.product.pid]
@@ -633,10 +642,6 @@ def product_saves_on_exit(desk, check):
         close = run.of("product", "WM_CLOSE")[0]
         check.that(released[0].ms - close.ms >= 2400,
                    "the translator let go of its file early")
-        eng = [c for c in run.calls("CreateFileA")
-               if c["file"].lower().endswith("\\engtoeng.dic")]
-        check.that(eng and eng[0].ms >= ended[0].ms,
-                   "engtoEng.dic was opened before the translator ended")
 
 
 @case
