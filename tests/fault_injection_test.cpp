@@ -20,15 +20,7 @@
 namespace tavelon::update {
 namespace {
 
-using expected::kCannotOpen;
-using expected::kCompleted;
-using expected::kCompletedFlags;
-using expected::kDictionariesRefused;
-using expected::kFailureFlags;
-using expected::kNotFound;
-using expected::kSeekError;
-using expected::kUnreadable;
-using expected::kWarningFlags;
+using namespace expected;  // NOLINT: the texts the user reads
 
 using fakes::FaultFiles;
 using platform::RegistryRoot;

@@ -19,8 +19,7 @@
 namespace tavelon::update {
 namespace {
 
-using expected::kCompletedFlags;
-using expected::kFailureFlags;
+using namespace expected;  // NOLINT: the texts the user reads
 
 using platform::RegistryRoot;
 using test_support::Bytes;
@@ -40,15 +39,15 @@ class UpdateRunTest : public ::testing::Test {
     std::filesystem::create_directories(folder_.path() / "upd");
     install_ = folder_.PathOf("inst") + "\\";
     update_ = folder_.PathOf("upd") + "\\";
-    process_.command_line = "\"" + update_ + "TavelonUpdate.exe\" m";
-    process_.module_path = update_ + "TavelonUpdate.exe";
-    registry_ = fakes::FakeRegistry();
-    registry_.SetValue(RegistryRoot::kCurrentUser, kRunKey,
-                       "Tavelon Translator", fakes::kRegSz,
-                       install_ + "tavelon.exe");
-    shell_.results.clear();
+    run_.process.command_line = "\"" + update_ + "TavelonUpdate.exe\" m";
+    run_.process.module_path = update_ + "TavelonUpdate.exe";
+    run_.registry = fakes::FakeRegistry();
+    run_.registry.SetValue(RegistryRoot::kCurrentUser, kRunKey,
+                           "Tavelon Translator", fakes::kRegSz,
+                           install_ + "tavelon.exe");
+    run_.shell.results.clear();
     for (const char* name : {"MSpchapi.exe", "Msttsm22.exe", "Msttsf22.exe"}) {
-      shell_.results[update_ + name] = 42;
+      run_.shell.results[update_ + name] = 42;
     }
   }
 
@@ -75,33 +74,21 @@ class UpdateRunTest : public ::testing::Test {
   std::filesystem::path dictionary_;
   // The stand-ins of the run, over the system's files.
   test_support::WholeRun run_{&platform::SystemFiles()};
-  fakes::FakeClock& clock_ = run_.clock;
-  fakes::FakeProcess& process_ = run_.process;
-  fakes::FakeRegistry& registry_ = run_.registry;
-  fakes::FaultFiles& files_ = run_.files;
-  fakes::BoxRecorder& boxes_ = run_.boxes;
-  fakes::FakeWindows& windows_ = run_.windows;
-  fakes::FakeShell& shell_ = run_.shell;
-  fakes::FakeRunFolder& run_folder_ = run_.run_folder;
-  fakes::FakeOnlyCopyLock& only_copy_ = run_.only_copy;
-  ReleaseBinding& binding_ = run_.binding;
-  int& pauses = run_.pauses;
-  std::uint64_t& pause_ms = run_.pause_ms;
 };
 
 // Every platform call of a whole run, reduced to the step it belongs to:
 // a step done early or late changes the sequence.
 TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
   WriteDictionaryAndInfo();
-  shell_.results[install_ + "tavelon.exe"] = 42;
-  shell_.elevated = true;
+  run_.shell.results[install_ + "tavelon.exe"] = 42;
+  run_.shell.elevated = true;
   test_support::WriteBytes(folder_.path() / "inst" / "tavelon.exe", {});
   for (const char* name : {"MSpchapi.exe", "Msttsm22.exe"}) {
     test_support::WriteBytes(folder_.path() / "upd" / name, {'M', 'Z'});
   }
-  fakes::Journal& journal = clock_.journal;
-  process_.journal = registry_.journal = boxes_.journal = files_.journal =
-      only_copy_.journal = &journal;
+  fakes::Journal& journal = run_.clock.journal;
+  run_.process.journal = run_.registry.journal = run_.boxes.journal =
+      run_.files.journal = run_.only_copy.journal = &journal;
   EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
 
   const auto step = [](const std::string& call) -> std::string {
@@ -173,27 +160,27 @@ TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     WriteDictionaryAndInfo();
-    clock_.now_ms = 0;
-    pauses = 0;
-    pause_ms = c.pause;
-    windows_.waits.clear();
-    windows_.looks.clear();
-    windows_.windows.clear();
-    windows_.close_handling_ms = kHandling;
+    run_.clock.now_ms = 0;
+    run_.pauses = 0;
+    run_.pause_ms = c.pause;
+    run_.windows.waits.clear();
+    run_.windows.looks.clear();
+    run_.windows.windows.clear();
+    run_.windows.close_handling_ms = kHandling;
     if (c.window) {
-      windows_.windows.push_back({"Tavelon", "Tavelon", 0, fakes::kNever,
-                                  c.exit_after_close_ms, c.openable});
+      run_.windows.windows.push_back({"Tavelon", "Tavelon", 0, fakes::kNever,
+                                      c.exit_after_close_ms, c.openable});
     }
     EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
-    EXPECT_EQ(c.pauses, pauses);
-    EXPECT_EQ(c.waits, windows_.waits);
-    EXPECT_EQ(0, windows_.open_processes);
+    EXPECT_EQ(c.pauses, run_.pauses);
+    EXPECT_EQ(c.waits, run_.windows.waits);
+    EXPECT_EQ(0, run_.windows.open_processes);
     // The first look for the voice installer's dialog comes 9 s after the
     // installers were started, which follows the wait at once.
-    ASSERT_FALSE(windows_.looks.empty());
+    ASSERT_FALSE(run_.windows.looks.empty());
     const std::uint64_t closed = c.window ? kHandling : 0;
-    EXPECT_EQ(closed + c.done_ms + 9000, windows_.looks.back().at_ms);
-    EXPECT_EQ("Tavelon", windows_.looks.front().class_name);
+    EXPECT_EQ(closed + c.done_ms + 9000, run_.windows.looks.back().at_ms);
+    EXPECT_EQ("Tavelon", run_.windows.looks.front().class_name);
   }
 }
 
@@ -207,8 +194,6 @@ TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
 // copies made before the first start; a released installer that cannot be
 // copied or started is named too (exit 3), and the folder goes at the end.
 TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
-  using expected::kNotReleased;
-  using expected::kNotStarted;
   struct {
     const char* what;
     std::vector<std::string> changed;
@@ -292,27 +277,28 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
       if (*c.removed != '\0') {
         std::filesystem::remove(folder_.path() / "upd" / c.removed);
       }
-      binding_ = {true, c.ships_info ? &digests[0] : nullptr,
-                  c.ships_installers && c.ships_speech_interface ? &digests[1]
-                                                                 : nullptr,
-                  c.ships_installers ? &digests[2] : nullptr,
-                  c.ships_installers ? &digests[3] : nullptr};
-      boxes_.boxes.clear();
-      shell_.starts.clear();
-      clock_.journal.clear();
-      files_.journal = &clock_.journal;
-      shell_.results[install_ + "tavelon.exe"] = 42;
-      shell_.elevated = elevated;
+      run_.binding = {true, c.ships_info ? &digests[0] : nullptr,
+                      c.ships_installers && c.ships_speech_interface
+                          ? &digests[1]
+                          : nullptr,
+                      c.ships_installers ? &digests[2] : nullptr,
+                      c.ships_installers ? &digests[3] : nullptr};
+      run_.boxes.boxes.clear();
+      run_.shell.starts.clear();
+      run_.clock.journal.clear();
+      run_.files.journal = &run_.clock.journal;
+      run_.shell.results[install_ + "tavelon.exe"] = 42;
+      run_.shell.elevated = elevated;
       test_support::WriteBytes(folder_.path() / "inst" / "tavelon.exe", {});
-      run_folder_ = fakes::FakeRunFolder(clock_);
-      run_folder_.fail_make = c.folder_fails;
-      run_folder_.fail_copy = c.copy_fails;
-      run_folder_.fail_start = c.start_fails;
+      run_.run_folder = fakes::FakeRunFolder(run_.clock);
+      run_.run_folder.fail_make = c.folder_fails;
+      run_.run_folder.fail_copy = c.copy_fails;
+      run_.run_folder.fail_start = c.start_fails;
 
       EXPECT_EQ(c.exit_code, RunFromUpdateFolder());
       // The dictionary's own warning first, when it is refused.
-      ASSERT_EQ(c.dictionary_refused ? 2u : 1u, boxes_.boxes.size());
-      const fakes::RecordedBox& last = boxes_.boxes.back();
+      ASSERT_EQ(c.dictionary_refused ? 2u : 1u, run_.boxes.boxes.size());
+      const fakes::RecordedBox& last = run_.boxes.boxes.back();
       if (c.refused == nullptr) {
         EXPECT_EQ(kCompletedFlags, last.flags);
       } else {
@@ -322,7 +308,8 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
         EXPECT_EQ(kFailureFlags, last.flags);
       }
       std::vector<std::string> started;
-      for (const auto& start : elevated ? run_folder_.starts : shell_.starts) {
+      for (const auto& start :
+           elevated ? run_.run_folder.starts : run_.shell.starts) {
         if (*c.start_fails != '\0' && start.file == c.start_fails) continue;
         started.push_back(start.file.substr(start.file.rfind('\\') + 1));
       }
@@ -334,9 +321,9 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
       if (!c.dictionary_refused) {
         EXPECT_EQ(c.patched, test_support::ReadBytes(dictionary_) != before);
       }
-      EXPECT_EQ(0u, files_.OpenHandles());
-      EXPECT_EQ(0, files_.BadHandleCalls());
-      for (const auto& open : files_.opens()) {
+      EXPECT_EQ(0u, run_.files.OpenHandles());
+      EXPECT_EQ(0, run_.files.BadHandleCalls());
+      for (const auto& open : run_.files.opens()) {
         if (open.path.find("upd") != std::string::npos &&
             open.path.find(".exe") != std::string::npos) {
           EXPECT_EQ(platform::FileAccess::kReadLocked, open.access)
@@ -344,7 +331,7 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
         }
       }
       const auto at = [this](const std::string& line) {
-        const auto& journal = clock_.journal;
+        const auto& journal = run_.clock.journal;
         return std::find(journal.begin(), journal.end(), line) -
                journal.begin();
       };
@@ -358,15 +345,15 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
       }
       if (!elevated) continue;
       if (c.started > 0) {
-        EXPECT_EQ(Bytes(20000, 'M'), run_folder_.copies["MSpchapi.exe"]);
+        EXPECT_EQ(Bytes(20000, 'M'), run_.run_folder.copies["MSpchapi.exe"]);
       }
       if (c.started == 2) {
         EXPECT_LT(at("copy Msttsm22.exe"), at("start copy MSpchapi.exe"));
-        EXPECT_EQ(Bytes(20000, 'M'), run_folder_.copies["Msttsm22.exe"]);
+        EXPECT_EQ(Bytes(20000, 'M'), run_.run_folder.copies["Msttsm22.exe"]);
       }
-      EXPECT_EQ(0u, run_folder_.copies.count("Msttsf22.exe"));
-      EXPECT_EQ("remove run folder", clock_.journal.back());
-      EXPECT_EQ(5000u, run_folder_.removed_after_wait_ms);
+      EXPECT_EQ(0u, run_.run_folder.copies.count("Msttsf22.exe"));
+      EXPECT_EQ("remove run folder", run_.clock.journal.back());
+      EXPECT_EQ(5000u, run_.run_folder.removed_after_wait_ms);
     }
   }
 }
@@ -401,21 +388,22 @@ TEST_F(UpdateRunTest, UsesTheDesktopUsersSettings) {
     // Each hive names the installation; only the one read finds it.
     registry.SetValue(c.root, c.prefix + kRunKey, "Tavelon Translator",
                       fakes::kRegSz, install_ + "tavelon.exe");
-    registry_ = registry;
-    shell_.elevated = c.elevated;
-    process_.desktop_user = c.desktop;
-    clock_.journal.clear();
-    process_.journal = &clock_.journal;
+    run_.registry = registry;
+    run_.shell.elevated = c.elevated;
+    run_.process.desktop_user = c.desktop;
+    run_.clock.journal.clear();
+    run_.process.journal = &run_.clock.journal;
     EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
-    const auto& journal = clock_.journal;
+    const auto& journal = run_.clock.journal;
     EXPECT_EQ(c.asked, std::find(journal.begin(), journal.end(),
                                  "desktop user") != journal.end());
-    const fakes::StoredValue* option = registry_.FindValue(
+    const fakes::StoredValue* option = run_.registry.FindValue(
         c.root, c.prefix + kOptionsKey, "EnableExpressions");
     ASSERT_NE(nullptr, option);
     EXPECT_EQ(fakes::kRegDword, option->type);
     if (c.root == RegistryRoot::kUsers) {
-      EXPECT_FALSE(registry_.HasKey(RegistryRoot::kCurrentUser, kOptionsKey));
+      EXPECT_FALSE(
+          run_.registry.HasKey(RegistryRoot::kCurrentUser, kOptionsKey));
     }
   }
 }
