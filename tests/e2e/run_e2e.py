@@ -93,12 +93,7 @@ class Checks:
 
 def rest_of_command_line(cmdline):
     """What follows the program name (quoted or not) in a command line."""
-    text = cmdline.lstrip(" \t")
-    if text.startswith('"'):
-        end = text.find('"', 1)
-        return text[end + 1:] if end >= 0 else ""
-    cut = [i for i in (text.find(" "), text.find("\t")) if i >= 0]
-    return text[min(cut):] if cut else ""
+    return re.sub(r'^[ \t]*("[^"]*"?|[^ \t]*)', "", cmdline)
 
 
 # --- Scenario set-up -------------------------------------------------------
@@ -321,7 +316,6 @@ def check_dictionaries(check, scenario, expected_warnings=None,
     if expected_warnings is not None:
         check.equal(len(warnings), expected_warnings,
                     "warnings that the scenario provokes (model)")
-    return state
 
 
 def describe_difference(actual, expected):
@@ -332,26 +326,11 @@ def describe_difference(actual, expected):
     return "none" if first is None else f"first at byte {first}"
 
 
-def check_closed_before_patching(check, scenario, run, state):
-    closes = run.of("product", "WM_CLOSE")
-    if not check.equal(len(closes), 1, "close requests to the translator"):
-        return
-    check.equal((closes[0]["wparam"], closes[0]["lparam"]), ("0x0", "0x0"),
-                "WM_CLOSE parameters")
-    sends = run.calls("SendMessageA")
-    check.equal([(s["window"], int(s["message"], 16)) for s in sends],
-                [(scenario.product["hwnd"], t.WM_CLOSE)],
-                "messages sent (to the translator's window)")
-    for name, (_, mtime) in state.items():
-        if state[name][0] != scenario.dictionaries.get(name):
-            check.that(mtime // 1_000_000 >= closes[0].ms,
-                       f"{name} was written before the translator closed")
-
-
 def check_waited_for_product(check, scenario, run):
-    """The translator's process, opened before the close request, waited
-    for after it, at most 30 s from its return; no dictionary opened before
-    the translator had ended."""
+    """WM_CLOSE sent to the translator's window once, without parameters;
+    its process, opened before the close request, waited for after it, at
+    most 30 s from its return; no dictionary opened before the translator
+    had ended."""
     sends = run.calls("SendMessageA")
     # Elevated (as every program is under Wine), the update opens the
     # desktop shell's process to learn its user, for that only.
@@ -366,7 +345,11 @@ def check_waited_for_product(check, scenario, run):
     taken = [w for w in waits if looks and w.ms <= looks[0].ms]
     check.equal([w["ms"] for w in taken], ["0"], "waits before the lookup")
     waits = waits[len(taken):]
-    if not (check.equal(len(sends), 1, "close requests sent") and
+    sent = check.equal([(s["window"], int(s["message"], 16), s["wparam"],
+                         s["lparam"]) for s in sends],
+                       [(scenario.product["hwnd"], t.WM_CLOSE, "0x0", "0x0")],
+                       "messages sent (WM_CLOSE to the translator's window)")
+    if not (sent and
             check.equal([(int(o["access"], 16), int(o["pid"])) for o in opens],
                         [(t.SYNCHRONIZE, scenario.product.pid)],
                         "processes opened (the translator's, to wait)") and
@@ -464,13 +447,11 @@ def check_installers(check, scenario, run, voice):
                        "installers that ran"):
         return
     for installer in started:
-        check.equal(installer["module"].lower(),
-                    (folder + "\\" + installer["name"]).lower(),
-                    "installer's file")
-        check.equal(installer["cwd"].lower(), folder.lower(),
-                    "installer's working folder")
-        check.equal(rest_of_command_line(installer["cmdline"]).strip(), "",
-                    "installer's parameters")
+        check.equal((installer["module"].lower(), installer["cwd"].lower(),
+                     rest_of_command_line(installer["cmdline"]).strip()),
+                    ((folder + "\\" + installer["name"]).lower(),
+                     folder.lower(), ""),
+                    "installer's file, working folder and parameters")
     for libraries in run.of("installer", "libraries"):
         check.equal((libraries["version"].lower(), libraries["helper"],
                      libraries["temp"].lower()),
@@ -522,11 +503,10 @@ def check_completed_run(check, scenario, run, exit_code=t.RAN_TO_END,
     warnings the only boxes before the closing one (box, flags); each box
     seen and the translator restarted after OK. With no records (the run
     read none), the whole installation as it was. With option, the option
-    set; with voice (the second installer), the installers started.
-    Returns the data folder's state."""
+    set; with voice (the second installer), the installers started."""
     of = f" ({what})" if what else ""
     check.equal(run.exit_code, exit_code, "exit code" + of)
-    state = check_dictionaries(check, scenario, warnings, records)
+    check_dictionaries(check, scenario, warnings, records)
     if not records:
         check.that(t.folder_state(scenario.desk.path(INSTALL)) ==
                    scenario.before["install"], "the installation changed" + of)
@@ -565,7 +545,6 @@ def check_completed_run(check, scenario, run, exit_code=t.RAN_TO_END,
                     "the other option")
     if voice:
         check_installers(check, scenario, run, voice)
-    return state
 
 
 # --- The cases ---------------------------------------------------------------
@@ -610,8 +589,7 @@ def full_run_male(desk, check):
     for name in INSTALLER_LIBRARIES:
         desk.put(UPDATE + "\\" + name, desk.programs.planted)
     run = scenario.run()
-    state = check_completed_run(check, scenario, run, voice=MALE, option=True)
-    check_closed_before_patching(check, scenario, run, state)
+    check_completed_run(check, scenario, run, voice=MALE, option=True)
     check_cursor(check, run)
     check.that(check_waited_for_product(check, scenario, run),
                "the translator did not end")
@@ -674,10 +652,8 @@ def full_run_female(desk, check):
     scenario = Scenario(desk, dictionaries, t.app_paths_entry(INSTALL),
                         product_running=False)
     run = scenario.run('"male"')
+    # engtojap.dic untouched, bytes and time: the model takes engtoJpn.dic.
     check_completed_run(check, scenario, run, voice=FEMALE, option=True)
-    check.that(t.folder_state(desk.path(INSTALL + r"\data"))[
-        "engtojap.dic"] == scenario.before["install"]["data/engtojap.dic"],
-        "engtojap.dic was touched although engtoJpn.dic exists")
     check.equal(run.calls("SendMessageA"), [], "messages sent")
     check_cursor(check, run)
     # Without a translator to close there is no pause: the arrow cursor
@@ -802,12 +778,8 @@ def voice_dialog_wait(desk, check):
     looking once a second, before its closing box. Argument M."""
     scenario = Scenario(desk, dialog_ms=8000)
     run = scenario.run("M")
+    # The looks, the dialog's end and the box after it: check_installers.
     check_completed_run(check, scenario, run, voice=MALE)
-    closed = run.of("installer", "dialog-closed")
-    voice = run.calls("CreateProcessW")[1]
-    if closed:
-        check.that(run.boxes()[-1].ms - voice.ms >= 8000,
-                   "the closing box came before the dialog's 8 s were over")
 
 
 @case
@@ -895,10 +867,7 @@ def update_folder_outside_code_page(desk, check):
     program = FOREIGN_UPDATE + r"\TavelonUpdate.exe"
     run = desk.run_update('"' + program + '" m', FOREIGN_UPDATE,
                           program=program, dialog_ms=500)
-    check_completed_run(check, scenario, run)
-    started = run.of("installer", "started")
-    check.equal([i["name"] for i in started], ["MSpchapi.exe", MALE],
-                "installers started")
+    check_completed_run(check, scenario, run, voice=MALE)
     opened = [c["file"] for c in run.calls("CreateFileA")
               if c["file"].lower().endswith(".exe") and
               "tavelon.exe" not in c["file"].lower()]

@@ -539,13 +539,11 @@ DWORD WINAPI PressOk(LPVOID) {
       texts.text[0] = '\0';
       EnumChildWindows(box, CollectStaticText,
                        reinterpret_cast<LPARAM>(&texts));
-      const LONG_PTR ex_style = GetWindowLongPtrA(box, GWL_EXSTYLE);
       e2e::EventLine(kSource, "box-shown")
           .Hex("window",
                static_cast<unsigned long>(reinterpret_cast<ULONG_PTR>(box)))
           .Text("title", title)
           .Text("text", texts.text)
-          .Number("window_topmost", (ex_style & WS_EX_TOPMOST) != 0 ? 1 : 0)
           .Write();
     }
     if (g_job.press_after_ms < 0) continue;  // a real person presses
