@@ -1,21 +1,9 @@
 #include "tests/support/fake_registry.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 namespace tavelon::fakes {
-namespace {
-
-std::string Lower(const std::string& text) {
-  std::string lower = text;
-  for (char& c : lower) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return lower;
-}
-
-}  // namespace
 
 FakeRegistry::KeyId FakeRegistry::Id(platform::RegistryRoot root,
                                      const std::string& path) {

@@ -2,6 +2,7 @@
 // that a test can check the order of a whole run across all of them.
 #pragma once
 
+#include <cctype>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -12,6 +13,16 @@ using Journal = std::vector<std::string>;
 
 inline void Note(Journal* journal, const std::string& line) {
   if (journal != nullptr) journal->push_back(line);
+}
+
+// A file's or key's name as the stand-ins compare it: without regard to
+// ASCII letter case, as Windows does.
+inline std::string Lower(const std::string& text) {
+  std::string lower = text;
+  for (char& c : lower) {
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  }
+  return lower;
 }
 
 // The calls of each kind a stand-in receives, counted over its life, and

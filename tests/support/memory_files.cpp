@@ -3,9 +3,10 @@
 #include "tests/support/memory_files.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <utility>
+
+#include "tests/support/journal.h"
 
 namespace tavelon::fakes {
 namespace {
@@ -17,14 +18,6 @@ using platform::OpenStatus;
 // The largest length the file operations report; a write that would make a
 // file longer fails as a full disk would, so memory stays bounded.
 constexpr std::int64_t kMaxLength = 0x7FFFFFFF;
-
-std::string Lower(const std::string& text) {
-  std::string lower = text;
-  for (char& c : lower) {
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return lower;
-}
 
 }  // namespace
 
