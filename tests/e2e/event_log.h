@@ -74,9 +74,10 @@ class EventLine {
     return Utf8(key, digits);
   }
 
-  EventLine& Hex(const char* key, unsigned long value) {
+  // Pointers and handles too, of either width.
+  EventLine& Hex(const char* key, unsigned long long value) {
     char digits[32];
-    std::snprintf(digits, sizeof digits, "0x%lx", value);
+    std::snprintf(digits, sizeof digits, "0x%llx", value);
     return Utf8(key, digits);
   }
 

@@ -127,8 +127,9 @@ bool ReadRemote(ULONG_PTR address, void* buffer, SIZE_T size) {
          done == size;
 }
 
+// A word of the debuggee's stack: a pointer's width.
 ULONG_PTR ReadRemoteWord(ULONG_PTR address) {
-  DWORD value = 0;
+  ULONG_PTR value = 0;
   if (!ReadRemote(address, &value, sizeof value)) return 0;
   return value;
 }
@@ -160,7 +161,7 @@ bool ExportName(ULONG_PTR base, Reader read, char* name, std::size_t size) {
   if (!read(base, &dos, sizeof dos) || dos.e_magic != IMAGE_DOS_SIGNATURE) {
     return false;
   }
-  IMAGE_NT_HEADERS32 nt;
+  IMAGE_NT_HEADERS nt;
   const ULONG_PTR nt_address = base + static_cast<ULONG_PTR>(dos.e_lfanew);
   if (!read(nt_address, &nt, sizeof nt)) return false;
   const IMAGE_DATA_DIRECTORY& exports =
@@ -187,7 +188,7 @@ bool ReadOwn(ULONG_PTR address, void* buffer, SIZE_T size) {
 
 DWORD ImageSize(ULONG_PTR base) {
   IMAGE_DOS_HEADER dos;
-  IMAGE_NT_HEADERS32 nt;
+  IMAGE_NT_HEADERS nt;
   if (!ReadRemote(base, &dos, sizeof dos)) return 0;
   if (!ReadRemote(base + static_cast<ULONG_PTR>(dos.e_lfanew), &nt,
                   sizeof nt)) {
@@ -278,6 +279,37 @@ bool PatchByte(ULONG_PTR address, BYTE value) {
   return ok != 0 && written == 1;
 }
 
+// The threads that run a hooked function's first instruction with its
+// breakpoint taken out, and the hook to put back after that single step:
+// several threads of the program may be in such a step at once.
+struct Step {
+  DWORD thread;  // 0: a free place
+  int hook;
+};
+Step g_steps[16] = {};
+
+bool StartStep(DWORD thread, int hook) {
+  for (Step& step : g_steps) {
+    if (step.thread == 0) {
+      step = {thread, hook};
+      return true;
+    }
+  }
+  return false;  // no place: the breakpoint stays, the call is seen again
+}
+
+// Puts the hook of the thread's step back; false when it was not stepping.
+bool EndStep(DWORD thread) {
+  for (Step& step : g_steps) {
+    if (step.thread == thread) {
+      PatchByte(g_hooks[step.hook].address, 0xCC);
+      step = {0, -1};
+      return true;
+    }
+  }
+  return false;
+}
+
 void ArmHooksOf(ULONG_PTR base) {
   char name[64];
   if (!ExportName(base, ReadRemote, name, sizeof name)) return;
@@ -295,15 +327,52 @@ void ArmHooksOf(ULONG_PTR base) {
   }
 }
 
-// Logs one call of the program, its arguments read from the stack at the
-// function's entry (return address at ESP, the arguments above it). False
-// for a call that the system makes, which is not logged.
-bool LogCall(const Hook& hook, ULONG_PTR esp) {
-  const ULONG_PTR caller = ReadRemoteWord(esp);
+// The registers of a thread stopped at a breakpoint, of either width.
+ULONG_PTR StackPointer(const CONTEXT& context) {
+#if defined(_WIN64)
+  return context.Rsp;
+#else
+  return context.Esp;
+#endif
+}
+
+void SetInstructionPointer(CONTEXT& context, ULONG_PTR address) {
+#if defined(_WIN64)
+  context.Rip = address;
+#else
+  context.Eip = static_cast<DWORD>(address);
+#endif
+}
+
+// The arguments of a call stopped at the function's first instruction. The
+// return address lies at the stack pointer. A 32-bit call has every
+// argument on the stack above it; a 64-bit one the first four in RCX, RDX,
+// R8 and R9, and the others above the return address and the 32 bytes of
+// home space that the caller leaves for those four.
+void CallArguments(const CONTEXT& context, ULONG_PTR (&argument)[10]) {
+  const ULONG_PTR stack = StackPointer(context);
+  for (ULONG_PTR i = 0; i < 10; ++i) {
+    argument[i] = ReadRemoteWord(stack + sizeof(ULONG_PTR) * (i + 1));
+  }
+#if defined(_WIN64)
+  argument[0] = context.Rcx;
+  argument[1] = context.Rdx;
+  argument[2] = context.R8;
+  argument[3] = context.R9;
+#endif
+}
+
+// A 32-bit argument (UINT, DWORD, BOOL, int): a 64-bit register or stack
+// slot holds it in its low half only.
+DWORD Low(ULONG_PTR argument) { return static_cast<DWORD>(argument); }
+
+// Logs one call of the program with its arguments as passed. False for a
+// call that the system makes, which is not logged.
+bool LogCall(const Hook& hook, const CONTEXT& context) {
+  const ULONG_PTR caller = ReadRemoteWord(StackPointer(context));
   if (caller < g_image_start || caller >= g_image_end) return false;
   ULONG_PTR argument[10];
-  for (ULONG_PTR i = 0; i < 10; ++i)
-    argument[i] = ReadRemoteWord(esp + 4 + 4 * i);
+  CallArguments(context, argument);
   static char text[4096];
   static char other[1024];
   static char more[1024];
@@ -316,8 +385,8 @@ bool LogCall(const Hook& hook, ULONG_PTR esp) {
       line.Hex("owner", argument[0])
           .Text("text", text)
           .Text("caption", other)
-          .Hex("flags", argument[3])
-          .Number("topmost", (argument[3] & MB_TOPMOST) != 0 ? 1 : 0);
+          .Hex("flags", Low(argument[3]))
+          .Number("topmost", (Low(argument[3]) & MB_TOPMOST) != 0 ? 1 : 0);
       break;
     }
     case Call::kShellExecute: {
@@ -330,7 +399,7 @@ bool LogCall(const Hook& hook, ULONG_PTR esp) {
           .Text("parameters", more);
       ReadRemoteString(argument[4], text, sizeof text);
       line.Text("directory", text)
-          .Number("show", static_cast<long long>(argument[5]));
+          .Number("show", static_cast<int>(Low(argument[5])));
       break;
     }
     case Call::kFindWindow: {
@@ -341,7 +410,7 @@ bool LogCall(const Hook& hook, ULONG_PTR esp) {
     }
     case Call::kSendMessage:
       line.Hex("window", argument[0])
-          .Hex("message", argument[1])
+          .Hex("message", Low(argument[1]))
           .Hex("wparam", argument[2])
           .Hex("lparam", argument[3]);
       break;
@@ -352,21 +421,19 @@ bool LogCall(const Hook& hook, ULONG_PTR esp) {
       line.Hex("cursor", argument[0]);
       break;
     case Call::kSleep:
-      line.Number("ms", static_cast<long long>(argument[0]));
+      line.Number("ms", Low(argument[0]));
       break;
     case Call::kCreateFile:
       ReadRemoteString(argument[0], text, sizeof text);
       line.Text("file", text)
-          .Hex("access", argument[1])
-          .Hex("share", argument[2]);
+          .Hex("access", Low(argument[1]))
+          .Hex("share", Low(argument[2]));
       break;
     case Call::kOpenProcess:
-      line.Hex("access", argument[0])
-          .Number("pid", static_cast<long long>(argument[2]));
+      line.Hex("access", Low(argument[0])).Number("pid", Low(argument[2]));
       break;
     case Call::kWaitForSingleObject:
-      line.Hex("handle", argument[0])
-          .Number("ms", static_cast<long long>(argument[1]));
+      line.Hex("handle", argument[0]).Number("ms", Low(argument[1]));
       break;
     case Call::kCreateProcess: {
       static wchar_t wide[1024];
@@ -381,8 +448,8 @@ bool LogCall(const Hook& hook, ULONG_PTR esp) {
         startup.dwFlags = 0xFFFFFFFF;
       }
       line.Wide("directory", wide)
-          .Number("inherit", static_cast<long long>(argument[4]))
-          .Hex("flags", argument[5])
+          .Number("inherit", Low(argument[4]))
+          .Hex("flags", Low(argument[5]))
           .Hex("environment", argument[6])
           .Hex("startup_flags", startup.dwFlags)
           .Number("show", startup.wShowWindow);
@@ -448,7 +515,8 @@ void LogException(DWORD thread_id, const EXCEPTION_RECORD& record,
   if (thread != nullptr && GetThreadContext(thread, &context)) {
     std::size_t used = 0;
     for (ULONG_PTR i = 0; i < 512 && used + 12 < sizeof callers; ++i) {
-      const ULONG_PTR word = ReadRemoteWord(context.Esp + 4 * i);
+      const ULONG_PTR word =
+          ReadRemoteWord(StackPointer(context) + sizeof(ULONG_PTR) * i);
       if (word <= g_image_start || word >= g_image_end) continue;
       used += static_cast<std::size_t>(
           wsprintfA(callers + used, "%s0x%lx", used == 0 ? "" : ",",
@@ -605,8 +673,6 @@ int RunJob(const char* job_path) {
   const HANDLE presser = CreateThread(nullptr, 0, PressOk, nullptr, 0, nullptr);
 
   const long long deadline = e2e::NowMs() + g_job.timeout_ms;
-  int stepping = -1;  // the hook to re-arm after the single step
-  DWORD stepping_thread = 0;
   DWORD exit_code = 93;
   bool timed_out = false;
   for (bool running = true; running;) {
@@ -657,11 +723,12 @@ int RunJob(const char* job_path) {
             CONTEXT context = {};
             context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
             if (thread != nullptr && GetThreadContext(thread, &context)) {
-              if (LogCall(hook, context.Esp) && hook.call == Call::kSleep &&
+              if (LogCall(hook, context) && hook.call == Call::kSleep &&
                   g_job.attack[0] != L'\0' && !g_attacked) {
                 Attack();
               }
               const BYTE* first = hook.original;
+#if !defined(_WIN64)
               if (first[0] == 0x8B && first[1] == 0xFF) {
                 // mov edi, edi: does nothing; the breakpoint stays, so
                 // that no other thread can pass the function unseen.
@@ -671,14 +738,14 @@ int RunJob(const char* job_path) {
                 // lea ecx, [esp + 4], done here.
                 context.Ecx = context.Esp + 4;
                 context.Eip = static_cast<DWORD>(hook.address + 4);
-              } else {
+              } else
+#endif
+                  if (StartStep(event.dwThreadId, i)) {
                 // Run the real first instruction once, then put the
                 // breakpoint back.
                 PatchByte(hook.address, first[0]);
-                context.Eip = static_cast<DWORD>(hook.address);
+                SetInstructionPointer(context, hook.address);
                 context.EFlags |= 0x100;
-                stepping = i;
-                stepping_thread = event.dwThreadId;
               }
               SetThreadContext(thread, &context);
             }
@@ -686,9 +753,8 @@ int RunJob(const char* job_path) {
             break;
           }
         } else if (record.ExceptionCode == EXCEPTION_SINGLE_STEP &&
-                   stepping >= 0 && event.dwThreadId == stepping_thread) {
+                   EndStep(event.dwThreadId)) {
           status = DBG_CONTINUE;
-          PatchByte(g_hooks[stepping].address, 0xCC);
           const HANDLE thread = OpenThread(
               THREAD_GET_CONTEXT | THREAD_SET_CONTEXT, FALSE, event.dwThreadId);
           CONTEXT context = {};
@@ -699,7 +765,6 @@ int RunJob(const char* job_path) {
             SetThreadContext(thread, &context);
           }
           if (thread != nullptr) CloseHandle(thread);
-          stepping = -1;
         } else {
           const bool first_chance = event.u.Exception.dwFirstChance != 0;
           LogException(event.dwThreadId, record, first_chance);
