@@ -36,11 +36,11 @@ DIALOG_MS = 3000
 PRESS_AFTER_MS = 1200
 
 
-def demo_prefix():
+def demo_prefix(arch):
     cache = os.environ.get("TAVELON_CACHE") or os.path.join(
         os.environ.get("XDG_CACHE_HOME") or os.path.expanduser("~/.cache"),
         "tavelon-update")
-    return Path(cache) / "wine-demo"
+    return Path(cache) / ("wine-demo64" if arch == "x64" else "wine-demo")
 
 
 def lay_out(desk, reset):
@@ -146,6 +146,10 @@ def report(desk, run, argument, option_before, option_after, before, after,
         out.append(text)
 
     say("Tavelon update demo")
+    say("  Build          " + (
+        "the 64-bit build of the same sources, under 64-bit Wine (the "
+        "shipped program is 32-bit)" if desk.arch == "x64" else
+        "the shipped 32-bit program, under 32-bit Wine"))
     say(f"  Wine prefix    {desk.wine.prefix}"
         f" ({'laid out now' if fresh else 'kept from the last demo'};"
         " --reset lays it out anew)")
@@ -227,6 +231,8 @@ def main():
         epilog=__doc__.split("\n\n", 1)[1])
     parser.add_argument("--build", type=Path, required=True,
                         help="the windows preset's build folder")
+    parser.add_argument("--arch", choices=["x86", "x64"], default="x86",
+                        help="the build's: x64 runs it under 64-bit Wine")
     parser.add_argument("--reset", action="store_true",
                         help="lay the demo installation out anew")
     parser.add_argument("--show", action="store_true",
@@ -249,7 +255,7 @@ def main():
             print(f"missing program: {path} (build the windows preset)")
             return 2
 
-    desk = t.Desk(programs, prefix=demo_prefix(),
+    desk = t.Desk(programs, prefix=demo_prefix(args.arch), arch=args.arch,
                   display=os.environ.get("DISPLAY") if args.show else None,
                   own_display=not args.show)
     with desk:

@@ -5,7 +5,8 @@ person who runs the update (see tavelon_e2e.py).
 
     run_e2e.py --updater TavelonUpdate.exe --product tavelon.exe \
                --installer e2e_installer.exe --user e2e_user.exe \
-               --planted e2e_planted.dll [--release FOLDER] [CASE...]
+               --planted e2e_planted.dll [--release FOLDER] [--arch x64]
+               [CASE...]
 
 Runs the named cases (all without names) one after the other in one Wine
 prefix, resetting folders and registry entries before each, and ends with
@@ -1028,6 +1029,9 @@ def main():
                              "case bound_release")
     parser.add_argument("--prefix", type=Path,
                         help="Wine prefix (default: tools/wine-env's)")
+    parser.add_argument("--arch", choices=["x86", "x64"], default="x86",
+                        help="the programs' build: x64 runs them in the "
+                             "64-bit prefix (default x86)")
     parser.add_argument("--events", action="store_true",
                         help="print the event log of passed cases too")
     parser.add_argument("cases", nargs="*", metavar="CASE",
@@ -1046,7 +1050,7 @@ def main():
     names = args.cases or list(CASES)
     passed = failed = 0
     started = time.monotonic()
-    with t.Desk(programs, prefix=args.prefix) as desk:
+    with t.Desk(programs, prefix=args.prefix, arch=args.arch) as desk:
         for name in names:
             check = Checks()
             case_start = time.monotonic()

@@ -212,20 +212,25 @@ class Xvfb:
 
 
 class Wine:
-    """Runs Windows programs in the project's 32-bit prefix (tools/wine-env;
-    TAVELON_WINEPREFIX chooses another)."""
+    """Runs Windows programs in a prefix of tools/wine-env: the 32-bit one
+    for the 32-bit build (arch "x86"), the 64-bit one for the 64-bit build
+    ("x64"); prefix chooses another."""
 
-    def __init__(self, display, prefix=None):
+    def __init__(self, display, prefix=None, arch="x86"):
         env = dict(os.environ)
         if prefix is not None:
-            env["TAVELON_WINEPREFIX"] = str(prefix)
+            env["TAVELON_WINEPREFIX64" if arch == "x64" else
+                "TAVELON_WINEPREFIX"] = str(prefix)
         script = REPO_ROOT / "tools" / "wine-env"
+        choose = "tavelon_wine64 && " if arch == "x64" else ""
         out = subprocess.run(
-            ["bash", "-c", '. "$1" && tavelon_wine_prefix && env -0', "_",
-             str(script)],
+            ["bash", "-c", f'. "$1" && {choose}tavelon_wine_prefix && env -0',
+             "_", str(script)],
             env=env, check=True, stdout=subprocess.PIPE).stdout
         self.env = dict(item.split("=", 1)
                         for item in out.decode().split("\0") if "=" in item)
+        # Wine's loader for the prefix: the 64-bit one by its own path.
+        self.loader = self.env.get("WINELOADER", "wine")
         if display is None:
             self.env.pop("DISPLAY", None)
         else:
@@ -252,7 +257,7 @@ class Wine:
         output pipes and may outlive it: capture=False leaves them alone."""
         env = dict(self.env, **(extra_env or {}))
         output = subprocess.PIPE if capture else subprocess.DEVNULL
-        result = subprocess.run(["wine"] + list(args), env=env,
+        result = subprocess.run([self.loader] + list(args), env=env,
                                 stdout=output, stderr=output,
                                 timeout=timeout)
         if check and result.returncode != 0:
@@ -262,7 +267,7 @@ class Wine:
 
     def start(self, args, cwd, extra_env=None, stdin=None):
         env = dict(self.env, **(extra_env or {}))
-        return subprocess.Popen(["wine"] + list(args), cwd=cwd, env=env,
+        return subprocess.Popen([self.loader] + list(args), cwd=cwd, env=env,
                                 stdin=stdin, stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
 
@@ -424,8 +429,9 @@ class Desk:
     folders in the prefix, the event log, and the runs of the update."""
 
     def __init__(self, programs, prefix=None, display=None,
-                 own_display=True):
+                 own_display=True, arch="x86"):
         self.programs = programs
+        self.arch = arch
         self.scratch = Path(tempfile.mkdtemp(prefix="tavelon-e2e-"))
         self.log = self.scratch / "events.log"
         self.xvfb = Xvfb() if own_display else None
@@ -441,7 +447,7 @@ class Desk:
         try:
             if self.xvfb is not None:
                 self.display = self.xvfb.start()
-            self.wine = Wine(self.display, self.prefix_choice)
+            self.wine = Wine(self.display, self.prefix_choice, self.arch)
             # A server left from before (for instance one without this
             # display) ends first; this run then owns the prefix's server.
             self.wine.wait_idle()
