@@ -16,6 +16,11 @@ class OnlyCopyLock {
   // (CreateBoundaryDescriptorW, AddSIDToBoundaryDescriptor). False where
   // the system lacks the calls or they fail.
   virtual bool CreateBoundary() = 0;
+  // Adds the High mandatory level to that boundary
+  // (AddIntegrityLabelToBoundaryDescriptor), so that only a process that
+  // runs with high integrity, as an elevated one does, can open the
+  // namespace. False where the system lacks the call or it fails.
+  virtual bool AddHighIntegrityLabel() = 0;
   // Creates the private namespace in that boundary, with a DACL for
   // Administrators and SYSTEM only. False when it exists already or cannot
   // be made.

@@ -8,6 +8,7 @@
 
 #if defined(_WIN32)
 #include "platform/desktop.h"
+#include "platform/drives.h"
 #include "platform/message_boxes.h"
 #include "platform/only_copy_lock.h"
 #include "platform/process.h"
@@ -23,6 +24,7 @@ Sha256& SystemSha256();
 #if defined(_WIN32)
 MessageBoxes& SystemMessageBoxes();
 Registry& SystemRegistry();
+Drives& SystemDrives();
 Windows& SystemWindows();
 Shell& SystemShell();
 Sleeper& SystemSleeper();
@@ -30,14 +32,16 @@ Process& SystemProcess();
 RunFolder& SystemRunFolder();
 OnlyCopyLock& SystemOnlyCopyLock();
 
-// Gives the stack guard of the program's functions a random value; called
-// first thing at the entry point, before any guarded function has run.
-void SeedStackGuard();
-
 // Keeps libraries loaded from now on to the system folder, never the
 // program's own folder or the current directory, where a downloaded file
-// could stand in for a system library.
+// could stand in for a system library. Called first thing at the entry
+// point, before anything can load a library; runs without a stack guard.
 void RestrictLibrarySearch();
+
+// Gives the stack guard of the program's functions a random value; called
+// at the entry point right after RestrictLibrarySearch, before any guarded
+// function has run.
+void SeedStackGuard();
 #endif
 
 }  // namespace tavelon::platform

@@ -8,6 +8,7 @@
 
 #include "tests/support/box_recorder.h"
 #include "tests/support/expected_texts.h"
+#include "tests/support/fake_desktop.h"
 #include "tests/support/fake_registry.h"
 #include "tests/support/scratch_registry.h"
 
@@ -238,6 +239,48 @@ TEST(InstallationLookup, CasesOnStandInRegistry) {
     for (const fakes::KeyAttempt& attempt : registry.attempts()) {
       EXPECT_EQ(attempt.access, KeyAccess::kQuery) << attempt.path;
     }
+  }
+}
+
+// Elevated, the desktop user's Run entry counts only on a local fixed
+// drive; any other leaves the folder to App Paths, which only
+// administrators can write.
+TEST(InstallationLookup, ElevatedTakesTheRunEntryOnlyOnALocalFixedDrive) {
+  constexpr char kAppPaths[] = "E:\\App";
+  const struct {
+    const char* run;
+    const char* folder;
+    const char* drive_asked;
+  } rows[] = {
+      {"C:\\Tavelon\\tavelon.exe", "C:\\Tavelon", "C"},
+      {"\"d:\\Program Files\\T\\tavelon.exe\" /tray", "d:\\Program Files\\T",
+       "d"},
+      {"\\\\host\\share\\tavelon.exe", kAppPaths, ""},
+      {"\\\\host@SSL\\DavWWWRoot\\t\\tavelon.exe", kAppPaths, ""},
+      {"\\\\?\\UNC\\host\\share\\tavelon.exe", kAppPaths, ""},
+      {"\\\\?\\C:\\Tavelon\\tavelon.exe", kAppPaths, ""},
+      {"\\\\.\\C:\\Tavelon\\tavelon.exe", kAppPaths, ""},
+      {"N:\\Tavelon\\tavelon.exe", kAppPaths, "N"},  // a network drive
+      {"R:\\Tavelon\\tavelon.exe", kAppPaths, "R"},  // a removable one
+      {"C:Tavelon\\tavelon.exe", kAppPaths, ""},     // relative to C:'s folder
+      {"\\Tavelon\\x\\tavelon.exe", kAppPaths, ""},  // no drive
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.run);
+    FakeRegistry registry;
+    StoreEntry(registry, RegistryRoot::kCurrentUser, kRunKey, kRunValue,
+               Text(row.run));
+    StoreEntry(registry, RegistryRoot::kLocalMachine, kAppPathsKey,
+               kAppPathsValue, Text(kAppPaths));
+    fakes::FakeDrives drives;
+    drives.fixed = "CD";
+    BoxRecorder boxes;
+    char folder[platform::kPathBufferSize] = {};
+
+    ASSERT_TRUE(FindInstallationFolder(registry, boxes, folder, {}, &drives));
+    EXPECT_STREQ(folder, row.folder);
+    EXPECT_EQ(drives.asked, row.drive_asked);
+    EXPECT_EQ(registry.open_handles(), 0u);
   }
 }
 

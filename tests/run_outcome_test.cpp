@@ -189,6 +189,13 @@ TEST(RunOutcomeTest, WhatTheUserSeesForEachWayARunEnds) {
       {"elevated, no installers and no product",
        [](Run& run) { run.shell.elevated = true; }, kExitCompleted,
        {kCompletedBox}, {}},
+      // Elevated, the user's Run entry naming a share is not taken.
+      {"elevated, a Run entry on a share: App Paths",
+       [](Run& run) {
+         Entries(run, "\\\\host\\share\\tavelon.exe", "C:\\Tavelon");
+         run.shell.elevated = true;
+       },
+       kExitCompleted, {kCompletedBox}, {}},
   };
   // clang-format on
   for (const Row& row : rows) {

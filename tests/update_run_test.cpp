@@ -45,6 +45,11 @@ class UpdateRunTest : public ::testing::Test {
     run_.registry.SetValue(RegistryRoot::kCurrentUser, kRunKey,
                            "Tavelon Translator", fakes::kRegSz,
                            install_ + "tavelon.exe");
+    // Natively the scratch folder has no drive letter, so an elevated run
+    // leaves the Run entry to App Paths.
+    run_.registry.SetValue(RegistryRoot::kLocalMachine,
+                           test_support::kAppPathsKey, "Path", fakes::kRegSz,
+                           folder_.PathOf("inst"));
     run_.shell.results.clear();
     for (const char* name : {"MSpchapi.exe", "Msttsm22.exe", "Msttsf22.exe"}) {
       run_.shell.results[update_ + name] = 42;
@@ -385,9 +390,10 @@ TEST_F(UpdateRunTest, UsesTheDesktopUsersSettings) {
     SCOPED_TRACE(c.what);
     WriteDictionaryAndInfo();
     fakes::FakeRegistry registry;
-    // Each hive names the installation; only the one read finds it.
     registry.SetValue(c.root, c.prefix + kRunKey, "Tavelon Translator",
                       fakes::kRegSz, install_ + "tavelon.exe");
+    registry.SetValue(RegistryRoot::kLocalMachine, test_support::kAppPathsKey,
+                      "Path", fakes::kRegSz, folder_.PathOf("inst"));
     run_.registry = registry;
     run_.shell.elevated = c.elevated;
     run_.process.desktop_user = c.desktop;
@@ -397,6 +403,9 @@ TEST_F(UpdateRunTest, UsesTheDesktopUsersSettings) {
     const auto& journal = run_.clock.journal;
     EXPECT_EQ(c.asked, std::find(journal.begin(), journal.end(),
                                  "desktop user") != journal.end());
+    EXPECT_TRUE(run_.registry.WasAttempted(c.root, c.prefix + kRunKey));
+    EXPECT_EQ(c.root == RegistryRoot::kCurrentUser,
+              run_.registry.WasAttempted(RegistryRoot::kCurrentUser, kRunKey));
     const fakes::StoredValue* option = run_.registry.FindValue(
         c.root, c.prefix + kOptionsKey, "EnableExpressions");
     ASSERT_NE(nullptr, option);
@@ -420,6 +429,7 @@ TEST(OnlyCopyTest, TakesTheMarkInTheNamespaceThatTheRightsAllow) {
     Taken private_mutex, local_mutex;
     bool begins;
     std::vector<std::string> steps;
+    bool label = true;
   } const cases[] = {
       // clang-format off
       {"not elevated", false, true, true, true, Taken::kTaken, Taken::kTaken,
@@ -427,31 +437,36 @@ TEST(OnlyCopyTest, TakesTheMarkInTheNamespaceThatTheRightsAllow) {
       {"not elevated, held", false, true, true, true, Taken::kTaken,
        Taken::kHeldElsewhere, false, {"local mutex"}},
       {"elevated", true, true, true, true, Taken::kTaken, Taken::kHeldElsewhere,
-       true, {"boundary", "create namespace", "private mutex taken"}},
+       true,
+       {"boundary", "label", "create namespace", "private mutex taken"}},
       {"elevated, namespace exists", true, true, false, true, Taken::kTaken,
        Taken::kHeldElsewhere, true,
-       {"boundary", "create namespace", "open namespace",
+       {"boundary", "label", "create namespace", "open namespace",
         "private mutex taken"}},
       {"elevated, held", true, true, true, true, Taken::kHeldElsewhere,
        Taken::kTaken, false,
-       {"boundary", "create namespace", "private mutex"}},
+       {"boundary", "label", "create namespace", "private mutex"}},
       {"no boundary", true, false, true, true, Taken::kHeldElsewhere,
        Taken::kTaken, true, {"boundary", "local mutex taken"}},
       {"no namespace", true, true, false, false, Taken::kHeldElsewhere,
        Taken::kTaken, true,
-       {"boundary", "create namespace", "open namespace",
+       {"boundary", "label", "create namespace", "open namespace",
         "local mutex taken"}},
       {"no private mutex", true, true, true, true, Taken::kFailed,
        Taken::kTaken, true,
-       {"boundary", "create namespace", "private mutex", "local mutex taken"}},
+       {"boundary", "label", "create namespace", "private mutex",
+        "local mutex taken"}},
       {"nothing at all", true, false, false, false, Taken::kFailed,
        Taken::kFailed, false, {"boundary", "local mutex"}},
+      {"no integrity label", true, true, true, true, Taken::kHeldElsewhere,
+       Taken::kTaken, true, {"boundary", "label", "local mutex taken"}, false},
       // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     fakes::FakeOnlyCopyLock lock;
     lock.boundary = c.boundary;
+    lock.label = c.label;
     lock.create_namespace = c.create_namespace;
     lock.open_namespace = c.open_namespace;
     lock.private_mutex = c.private_mutex;

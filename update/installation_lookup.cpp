@@ -64,9 +64,18 @@ const char* FolderFromRunEntry(char* command) {
   return program;
 }
 
+// A folder from a drive letter's root, "X:\...", on a local fixed disk.
+bool OnLocalFixedDrive(const char* folder, platform::Drives& drives) {
+  const char letter = folder[0];
+  return ((letter >= 'A' && letter <= 'Z') ||
+          (letter >= 'a' && letter <= 'z')) &&
+         folder[1] == ':' && folder[2] == '\\' && drives.IsLocalFixed(letter);
+}
+
 // Reads the Run entry into text and returns the folder it gives, or nullptr.
 const char* ReadRunEntry(platform::Registry& registry,
                          const platform::UserSettings& user,
+                         platform::Drives* local_only,
                          char (&text)[kValueBufferSize]) {
   char path[platform::kPathBufferSize];
   RegistryKey key = 0;
@@ -79,6 +88,10 @@ const char* ReadRunEntry(platform::Registry& registry,
     folder = FolderFromRunEntry(text);
   }
   registry.Close(key);
+  if (folder != nullptr && local_only != nullptr &&
+      !OnLocalFixedDrive(folder, *local_only)) {
+    return nullptr;
+  }
   return folder;
 }
 
@@ -102,9 +115,10 @@ const char* ReadAppPathsEntry(platform::Registry& registry,
 
 bool FindInstallationFolder(platform::Registry& registry,
                             platform::MessageBoxes& boxes, char* folder,
-                            const platform::UserSettings& user) {
+                            const platform::UserSettings& user,
+                            platform::Drives* local_only) {
   char text[kValueBufferSize];
-  const char* found = ReadRunEntry(registry, user, text);
+  const char* found = ReadRunEntry(registry, user, local_only, text);
   if (found == nullptr) found = ReadAppPathsEntry(registry, text);
   if (found == nullptr) {
     boxes.Show(kNotFoundText, kCaption,

@@ -4,7 +4,7 @@ namespace tavelon::update {
 
 bool BeginOnlyCopy(platform::OnlyCopyLock& lock, bool elevated) {
   using Taken = platform::OnlyCopyLock::Taken;
-  if (elevated && lock.CreateBoundary() &&
+  if (elevated && lock.CreateBoundary() && lock.AddHighIntegrityLabel() &&
       (lock.CreateNamespace() || lock.OpenNamespace())) {
     const Taken taken = lock.TakeMutex(true);
     if (taken != Taken::kFailed) return taken == Taken::kTaken;

@@ -142,7 +142,8 @@ int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice,
 
   char installation_folder[platform::kPathBufferSize];
   if (!FindInstallationFolder(system.registry, system.boxes,
-                              installation_folder, user)) {
+                              installation_folder, user,
+                              elevated ? &system.drives : nullptr)) {
     return kExitStoppedBeforeChanges;
   }
   if (!platform::EndsWithBackslash(installation_folder)) {

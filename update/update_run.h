@@ -5,6 +5,7 @@
 #include "patch/dictionary_patcher.h"
 #include "platform/desktop.h"
 #include "platform/digest.h"
+#include "platform/drives.h"
 #include "platform/files.h"
 #include "platform/message_boxes.h"
 #include "platform/only_copy_lock.h"
@@ -50,6 +51,8 @@ inline constexpr std::uint32_t kInstallersEndWaitMs = 5000;
 struct RunPlatform {
   platform::Process& process;
   platform::Registry& registry;
+  // Whether an elevated run may take the desktop user's Run entry's folder.
+  platform::Drives& drives;
   platform::Files& files;
   platform::MessageBoxes& boxes;
   platform::Windows& windows;

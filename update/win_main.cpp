@@ -9,15 +9,13 @@ namespace {
 
 int RunWithTheSystem() {
   namespace platform = tavelon::platform;
-  // First of all: the program may lie in a download folder beside files
-  // that someone else put there, and it runs elevated.
-  platform::RestrictLibrarySearch();
   // The argument is taken from GetCommandLineA by the run itself: the C
   // runtime's lpCmdLine keeps leading blanks and may drop bytes of 0x80 and
   // above after the program's name.
   const tavelon::update::RunPlatform system{
       platform::SystemProcess(),
       platform::SystemRegistry(),
+      platform::SystemDrives(),
       platform::SystemFiles(),
       platform::SystemMessageBoxes(),
       platform::SystemWindows(),
@@ -38,17 +36,24 @@ int RunWithTheSystem() {
 // The process starts here, without the C runtime's start-up code: the
 // program has no static constructors, no argument vector and no exception
 // handling to set up, and every global object is initialised at compile
-// time. The stack guard gets its random value before any guarded function
-// runs; this file is built without a guard. It ends with ExitProcess, which
-// also ends any thread that COM may have left running. The system calls an
-// entry point with its stack aligned to 4 bytes only.
+// time. First of all, before anything can load a library on demand (the
+// random numbers for the stack guard load CryptoAPI's): the program may lie
+// in a download folder beside files that someone else put there, and it
+// runs elevated. The stack guard then gets its random value before any
+// guarded function runs; this file and both calls are built without a
+// guard. It ends with ExitProcess, which also ends any thread that COM may
+// have left running. The system calls an entry point with its stack aligned
+// to 4 bytes only.
 extern "C" __attribute__((force_align_arg_pointer)) void TavelonUpdateEntry() {
+  tavelon::platform::RestrictLibrarySearch();
   tavelon::platform::SeedStackGuard();
   ExitProcess(static_cast<UINT>(RunWithTheSystem()));
 }
 #else
-// Other compilers keep their own start-up code.
+// Other compilers keep their own start-up code, which seeds their stack
+// guard without loading a library.
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+  tavelon::platform::RestrictLibrarySearch();
   ExitProcess(static_cast<UINT>(RunWithTheSystem()));
 }
 #endif

@@ -5,7 +5,6 @@
 
 #include "platform/system.h"
 #include "platform/win32/win32_desktop_shell.h"
-#include "platform/win32/win32_kernel32.h"
 #include "platform/win32/win32_process.h"
 #include "platform/win32/win32_text.h"
 
@@ -84,22 +83,6 @@ Win32Shell shell;
 Win32Sleeper sleeper;
 
 }  // namespace
-
-void RestrictLibrarySearch() {
-  // SetDefaultDllDirectories came with an update of Windows 7: taken by
-  // name from kernel32, which is loaded already, so nothing is searched.
-  using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
-  constexpr DWORD kSearchSystem32 = 0x00000800;  // LOAD_LIBRARY_SEARCH_SYSTEM32
-  const auto set_default_directories =
-      win32::Kernel32Function<SetDefaultDllDirectoriesFunction>(
-          "SetDefaultDllDirectories");
-  if (set_default_directories != nullptr) {
-    set_default_directories(kSearchSystem32);
-  }
-  // Takes the current directory out of the search, also where the call
-  // above is missing (the program's own folder then stays in it).
-  SetDllDirectoryA("");
-}
 
 Windows& SystemWindows() { return windows; }
 Shell& SystemShell() { return shell; }

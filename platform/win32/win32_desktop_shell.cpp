@@ -1,7 +1,8 @@
 // The desktop shell's own ShellExecute, reached through the shell window of
 // the desktop: Explorer's desktop view hands out its Shell.Application
 // object, whose ShellExecute runs inside Explorer. COM is initialised
-// apartment-threaded for the call only.
+// apartment-threaded for the call only, with the process's COM security set
+// before anything is asked of Explorer.
 #include "platform/win32/win32_desktop_shell.h"
 
 #include "platform/path_text.h"
@@ -165,7 +166,17 @@ bool OpenFromDesktopShell(const char* file, const char* directory) {
     return false;
   }
   if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return false;
-  const bool started = StartThroughDesktop(wide_file, wide_directory);
+  // Before the first call, since any program of the user can put objects
+  // of its own into Explorer: no custom marshaler of theirs runs in this
+  // process, no COM server is started with this process's rights, and
+  // Explorer can only identify this process in the calls it gets, never
+  // act as it; no cloaking.
+  const bool started =
+      SUCCEEDED(CoInitializeSecurity(
+          nullptr, -1, nullptr, nullptr, RPC_C_AUTHN_LEVEL_DEFAULT,
+          RPC_C_IMP_LEVEL_IDENTIFY, nullptr,
+          EOAC_NO_CUSTOM_MARSHAL | EOAC_DISABLE_AAA, nullptr)) &&
+      StartThroughDesktop(wide_file, wide_directory);
   CoUninitialize();
   return started;
 }

@@ -180,11 +180,24 @@ class Win32Files final : public Files {
   void Close(FileHandle file) override { CloseHandle(ToHandle(file)); }
 };
 
+class Win32Drives final : public Drives {
+ public:
+  bool IsLocalFixed(char letter) override {
+    const char root[] = {letter, ':', '\\', '\0'};
+    return GetDriveTypeA(root) == DRIVE_FIXED;
+  }
+};
+
 }  // namespace
 
 Files& SystemFiles() {
   static Win32Files files;
   return files;
+}
+
+Drives& SystemDrives() {
+  static Win32Drives drives;
+  return drives;
 }
 
 }  // namespace tavelon::platform

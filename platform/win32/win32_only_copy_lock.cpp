@@ -1,7 +1,8 @@
 // The only-copy mark on Win32. The private namespace's calls are taken by
-// name from kernel32: Windows before Vista lacks them, and Wine stubs them
-// (CreateBoundaryDescriptorW gives NULL, the others are missing); then the
-// mark is taken in the session's namespace.
+// name from kernel32: Windows before Vista lacks them (before Windows 7 the
+// integrity label's), and Wine stubs them (CreateBoundaryDescriptorW gives
+// NULL, the others are missing); then the mark is taken in the session's
+// namespace.
 #include <windows.h>
 
 #include "platform/system.h"
@@ -17,6 +18,7 @@ constexpr wchar_t kName[] = L"TavelonUpdate";
 
 using CreateBoundaryFunction = HANDLE(WINAPI*)(LPCWSTR, ULONG);
 using AddSidFunction = BOOL(WINAPI*)(HANDLE*, PSID);
+using AddLabelFunction = BOOL(WINAPI*)(HANDLE*, PSID);
 using CreateNamespaceFunction = HANDLE(WINAPI*)(LPSECURITY_ATTRIBUTES, LPVOID,
                                                 LPCWSTR);
 using OpenNamespaceFunction = HANDLE(WINAPI*)(LPVOID, LPCWSTR);
@@ -38,6 +40,16 @@ class Win32OnlyCopyLock final : public OnlyCopyLock {
            CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr,
                               administrators, &size) &&
            add(&boundary_, administrators);
+  }
+
+  bool AddHighIntegrityLabel() override {
+    const auto add = Kernel32Function<AddLabelFunction>(
+        "AddIntegrityLabelToBoundaryDescriptor");
+    BYTE high[68];
+    DWORD size = sizeof high;
+    return add != nullptr && boundary_ != nullptr &&
+           CreateWellKnownSid(WinHighLabelSid, nullptr, high, &size) &&
+           add(&boundary_, high);
   }
 
   bool CreateNamespace() override {

@@ -115,7 +115,13 @@ class Win32Process final : public Process {
     const bool debugging = SetDebugPrivilege(true);
     const HANDLE process =
         OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
-    const bool known = process != nullptr && TokenUserOf(process, theirs);
+    // A process ID is reused once its process has ended: the process opened
+    // is the shell's only if the shell window, still there, still belongs
+    // to that ID now that the handle keeps the ID from being reused.
+    DWORD still = 0;
+    const bool known = process != nullptr &&
+                       GetWindowThreadProcessId(shell, &still) != 0 &&
+                       still == id && TokenUserOf(process, theirs);
     if (process != nullptr) CloseHandle(process);
     if (debugging) SetDebugPrivilege(false);
     if (!known) return DesktopUser::kUnknown;

@@ -34,6 +34,37 @@ bool IsLink(HKEY key) {
          type == REG_LINK;
 }
 
+// The key `name` under `parent`, one name only, to set values in: an
+// existing key is opened as itself (REG_OPTION_OPEN_LINK: a link key is not
+// followed) and refused when it is a link; an absent key is created, and
+// only a key this call created is taken so. A key that another program made
+// in between is opened again as a link and checked, never written through.
+// nullptr when the key is refused or cannot be had.
+HKEY OpenOrCreateOwnKey(HKEY parent, const wchar_t* name) {
+  constexpr REGSAM kAccess =
+      KEY_QUERY_VALUE | KEY_CREATE_SUB_KEY | KEY_SET_VALUE;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    HKEY key = nullptr;
+    const LONG opened =
+        RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, kAccess, &key);
+    if (opened == ERROR_SUCCESS) {
+      if (!IsLink(key)) return key;
+      RegCloseKey(key);
+      return nullptr;
+    }
+    DWORD disposition = 0;
+    if (opened != ERROR_FILE_NOT_FOUND ||
+        RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        kAccess, nullptr, &key,
+                        &disposition) != ERROR_SUCCESS) {
+      return nullptr;
+    }
+    if (disposition == REG_CREATED_NEW_KEY) return key;
+    RegCloseKey(key);
+  }
+  return nullptr;
+}
+
 class Win32Registry final : public Registry {
  public:
   bool OpenForQuery(RegistryRoot root, const char* subkey,
@@ -72,23 +103,14 @@ class Win32Registry final : public Registry {
               ? 0
               : MultiByteToWideChar(CP_ACP, 0, name, length, wide, 255);
       HKEY child = nullptr;
-      // REG_OPTION_OPEN_LINK opens a link key itself, not what it points
-      // at; it acts on the last name of a path only, hence one at a time.
-      const bool opened =
-          converted > 0 &&
-          (wide[converted] = L'\0',
-           RegCreateKeyExW(parent, wide, 0, nullptr,
-                           REG_OPTION_NON_VOLATILE | REG_OPTION_OPEN_LINK,
-                           KEY_QUERY_VALUE | KEY_CREATE_SUB_KEY | KEY_SET_VALUE,
-                           nullptr, &child, nullptr) == ERROR_SUCCESS);
+      if (converted > 0) {
+        wide[converted] = L'\0';
+        child = OpenOrCreateOwnKey(parent, wide);
+      }
       if (own_parent) RegCloseKey(parent);
-      if (!opened) return false;
+      if (child == nullptr) return false;
       parent = child;
       own_parent = true;
-      if (IsLink(child)) {
-        RegCloseKey(child);
-        return false;
-      }
       name = *end == '\\' ? end + 1 : end;
     }
     if (!own_parent) return false;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/desktop.h"
+#include "platform/drives.h"
 #include "platform/only_copy_lock.h"
 #include "platform/process.h"
 #include "platform/run_folder.h"
@@ -213,6 +214,17 @@ class FakeProcess final : public platform::Process {
   Journal* journal = nullptr;
 };
 
+// Drive letters: the fixed ones of this machine (upper case), the others
+// network, removable or missing.
+struct FakeDrives final : public platform::Drives {
+  bool IsLocalFixed(char letter) override {
+    asked += letter;
+    return fixed.find(static_cast<char>(letter & ~0x20)) != std::string::npos;
+  }
+  std::string fixed = "C";
+  std::string asked;
+};
+
 // The only-copy mark: each step can be made to fail, and another copy can
 // hold the mark in either namespace. Notes which namespace it was taken in.
 class FakeOnlyCopyLock final : public platform::OnlyCopyLock {
@@ -221,6 +233,10 @@ class FakeOnlyCopyLock final : public platform::OnlyCopyLock {
     Note(journal, "begin only copy");
     steps.push_back("boundary");
     return boundary;
+  }
+  bool AddHighIntegrityLabel() override {
+    steps.push_back("label");
+    return label;
   }
   bool CreateNamespace() override {
     steps.push_back("create namespace");
@@ -244,6 +260,7 @@ class FakeOnlyCopyLock final : public platform::OnlyCopyLock {
     ++releases;
   }
   bool boundary = true;
+  bool label = true;
   bool create_namespace = true;
   bool open_namespace = true;
   Taken private_mutex = Taken::kTaken;

@@ -61,9 +61,11 @@ class WholeRun {
 
   int Run() {
     const update::RunPlatform system{
-        process,    registry,  files,   boxes,
-        windows,    shell,     sleeper, platform::SystemSha256(),
-        run_folder, only_copy, Pause,   binding};
+        process,    registry,  drives,
+        files,      boxes,     windows,
+        shell,      sleeper,   platform::SystemSha256(),
+        run_folder, only_copy, Pause,
+        binding};
     Current() = this;
     pauses = 0;
     return update::RunUpdate(system);
@@ -96,6 +98,7 @@ class WholeRun {
   fakes::FakeClock clock;
   fakes::FakeProcess process;
   fakes::FakeRegistry registry;
+  fakes::FakeDrives drives;
   fakes::MemoryFiles memory;
   fakes::FaultFiles files;
   fakes::BoxRecorder boxes;
