@@ -24,13 +24,22 @@ class RunFolder {
   virtual bool CloseFile() = 0;
   // Starts the file `name` of the folder as a program of its own (not
   // through the file classes): its full path as the program, the quoted path
-  // as the command line, the folder as working folder and as TEMP and TMP,
-  // a PATH of the system folders only. Keeps the process until Remove.
+  // as the command line, the folder as working folder. Its environment is
+  // the system's own, made afresh (CreateEnvironmentBlock without a user),
+  // with the folder as TEMP and TMP and a PATH of the system folders only:
+  // nothing of the user's settings or of this process's environment, which
+  // a program of the user may have chosen. Keeps the process until Remove.
   virtual bool Start(const char* name) = 0;
-  // Waits at most `wait_ms` for the programs started to end, then deletes
-  // the folder with all it holds, never following a link; what is still in
-  // use goes at the next restart. Nothing happens when no folder was made.
-  virtual void Remove(std::uint32_t wait_ms) = 0;
+  // Waits at most `wait_ms` for every program started from the folder to
+  // end; true when all have (or none was started).
+  virtual bool WaitForPrograms(std::uint32_t wait_ms) = 0;
+  // Deletes the folder with all it holds: each entry is opened as itself
+  // and told from its handle to be a link, deleted as such and never
+  // followed, or a folder, emptied first; what is in use goes at the next
+  // restart. With `at_restart` nothing is deleted now: all of it, contents
+  // before their folders, is scheduled for the next restart. Nothing
+  // happens when no folder was made.
+  virtual void Remove(bool at_restart) = 0;
 
  protected:
   ~RunFolder() = default;

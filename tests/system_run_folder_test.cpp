@@ -7,8 +7,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/system.h"
 #include "platform/win32/win32_security.h"
@@ -108,8 +110,74 @@ TEST(SystemRunFolder, MakesFillsAndDeletesANewFolder) {
   ASSERT_TRUE(GetFileAttributesW((path + L"\\MSpchapi.exe").c_str()) !=
               INVALID_FILE_ATTRIBUTES);
 
-  folder.Remove(0);
+  EXPECT_TRUE(folder.WaitForPrograms(0));  // none started
+  folder.Remove(false);
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str()));
+  EXPECT_EQ(before, RunFolders());
+}
+
+// The deletions scheduled for the next restart, in order: the names of
+// PendingFileRenameOperations whose new name is empty, without "\??\".
+std::vector<std::wstring> ScheduledDeletions() {
+  static wchar_t pairs[32768];
+  DWORD size = sizeof pairs - 2 * sizeof *pairs;
+  std::vector<std::wstring> names;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE,
+                   L"System\\CurrentControlSet\\Control\\Session Manager",
+                   L"PendingFileRenameOperations", RRF_RT_REG_MULTI_SZ, nullptr,
+                   pairs, &size) != ERROR_SUCCESS) {
+    return names;
+  }
+  pairs[size / sizeof *pairs] = pairs[size / sizeof *pairs + 1] = L'\0';
+  for (const wchar_t* from = pairs; *from != L'\0';) {
+    const wchar_t* to = from + lstrlenW(from) + 1;
+    if (*to == L'\0') names.push_back(from + (from[0] == L'\\' ? 4 : 0));
+    from = to + lstrlenW(to) + 1;
+  }
+  return names;
+}
+
+// With an installer still running at the end, nothing is deleted: all
+// that the folder holds, and then the folder, goes at the next restart.
+TEST(SystemRunFolder, AnInstallerStillRunningLeavesAllToTheNextRestart) {
+  const std::set<std::wstring> before = RunFolders();
+  RunFolder& folder = SystemRunFolder();
+  ASSERT_TRUE(folder.Make());
+  std::set<std::wstring> made = RunFolders();
+  for (const std::wstring& path : before) made.erase(path);
+  ASSERT_EQ(1u, made.size());
+  const std::wstring path = *made.begin();
+  ASSERT_TRUE(folder.CreateNewFile("MSpchapi.exe"));
+  EXPECT_TRUE(folder.CloseFile());
+  ASSERT_TRUE(CreateDirectoryW((path + L"\\unpacked").c_str(), nullptr));
+  const std::wstring inner = path + L"\\unpacked\\setup.inf";
+  const HANDLE file = CreateFileW(inner.c_str(), GENERIC_WRITE, 0, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  CloseHandle(file);
+  const std::vector<std::wstring> scheduled_before = ScheduledDeletions();
+
+  folder.Remove(true);
+  std::vector<std::wstring> scheduled = ScheduledDeletions();
+  scheduled.erase(
+      scheduled.begin(),
+      scheduled.begin() + static_cast<std::ptrdiff_t>(scheduled_before.size()));
+  const auto at = [&scheduled](const std::wstring& name) {
+    return std::find(scheduled.begin(), scheduled.end(), name) -
+           scheduled.begin();
+  };
+  EXPECT_EQ(4u, scheduled.size());
+  EXPECT_LT(at(inner), at(path + L"\\unpacked"));
+  EXPECT_LT(at(path + L"\\unpacked"), at(path));
+  EXPECT_LT(at(path + L"\\MSpchapi.exe"), at(path));
+  EXPECT_EQ(static_cast<std::ptrdiff_t>(scheduled.size()) - 1, at(path));
+  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(inner.c_str()));
+
+  // What the next restart would do, done now.
+  DeleteFileW(inner.c_str());
+  RemoveDirectoryW((path + L"\\unpacked").c_str());
+  DeleteFileW((path + L"\\MSpchapi.exe").c_str());
+  RemoveDirectoryW(path.c_str());
   EXPECT_EQ(before, RunFolders());
 }
 

@@ -94,6 +94,18 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
   fakes::Journal& journal = run_.clock.journal;
   run_.process.journal = run_.registry.journal = run_.boxes.journal =
       run_.files.journal = run_.only_copy.journal = &journal;
+  // An installer still running at the end keeps the run's folder, and the
+  // only-copy mark, until the next restart.
+  run_.run_folder.programs_end = false;
+  EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
+  const std::vector<std::string> still_running(journal.end() - 3,
+                                               journal.end());
+  EXPECT_EQ(still_running,
+            (std::vector<std::string>{"wait for installers",
+                                      "remove run folder at restart",
+                                      "end only copy"}));
+  run_.run_folder.programs_end = true;
+  journal.clear();
   EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
 
   const auto step = [](const std::string& call) -> std::string {
@@ -125,7 +137,8 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
       "desktop user", "lookup", "wait cursor", "find Tavelon",
       "open window process", "close window", "pause", "wait for process",
       "close process", "option", "patching", "arrow cursor", "installers",
-      "completion box", "product start", "remove run folder", "end only copy"};
+      "completion box", "product start", "wait for installers",
+      "remove run folder", "end only copy"};
   // clang-format on
   EXPECT_EQ(steps, expected);
 }
@@ -358,7 +371,7 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
       }
       EXPECT_EQ(0u, run_.run_folder.copies.count("Msttsf22.exe"));
       EXPECT_EQ("remove run folder", run_.clock.journal.back());
-      EXPECT_EQ(5000u, run_.run_folder.removed_after_wait_ms);
+      EXPECT_EQ(kInstallersEndWaitMs, run_.run_folder.waited_ms);
     }
   }
 }

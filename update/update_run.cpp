@@ -188,8 +188,12 @@ int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice,
                  installation_folder);
   }
   // The installers unpack into the run's folder: it goes once they have
-  // ended, or at the next restart.
-  if (elevated) system.run_folder.Remove(kInstallersEndWaitMs);
+  // ended. One still running keeps all of its files until the next
+  // restart, which deletes them; the only-copy mark is held until then.
+  if (elevated) {
+    system.run_folder.Remove(
+        !system.run_folder.WaitForPrograms(kInstallersEndWaitMs));
+  }
   return outcome.exit_code;
 }
 

@@ -44,8 +44,13 @@ inline constexpr char kProductProgram[] = "tavelon.exe";
 inline constexpr std::uint32_t kProductExitWaitMs = 30000;
 
 // The longest wait at the run's end for the installers started from the
-// run's folder to end, before the folder is deleted.
-inline constexpr std::uint32_t kInstallersEndWaitMs = 5000;
+// run's folder to end, before the folder is deleted. The user has seen the
+// last box by then, so the wait is not seen. Old self-extracting setups
+// that unpack and register a few megabytes take seconds, a minute or two
+// on a slow disk with every unpacked file scanned; ten minutes leave room
+// for any of that. An installer still running then (one waiting for its
+// user, say) keeps its files: the folder goes at the next restart instead.
+inline constexpr std::uint32_t kInstallersEndWaitMs = 10 * 60 * 1000;
 
 // Everything the run reaches the system through.
 struct RunPlatform {

@@ -3,7 +3,10 @@
 // folder; never the per-user temporary folder, which is the user's own.
 #include <windows.h>
 
+#include <cstddef>
+
 #include "platform/system.h"
+#include "platform/win32/win32_kernel32.h"
 #include "platform/win32/win32_security.h"
 
 namespace tavelon::platform::win32 {
@@ -16,17 +19,23 @@ constexpr int kMaxInstallers = 2;
 // is deleted; anything deeper stays until the folder is removed by hand.
 constexpr int kMaxDepth = 8;
 
-// Appends `text` at path[length]; false when it does not fit.
-bool AppendText(wchar_t (&path)[kPathSize], DWORD* length,
-                const wchar_t* text) {
+// Appends `text` at path[length] within `size` characters; false when it
+// does not fit.
+bool AppendTextWithin(wchar_t* path, DWORD size, DWORD* length,
+                      const wchar_t* text) {
   DWORD at = *length;
   for (; *text != L'\0'; ++text) {
-    if (at + 1 >= kPathSize) return false;
+    if (at + 1 >= size) return false;
     path[at++] = *text;
   }
   path[at] = L'\0';
   *length = at;
   return true;
+}
+
+template <DWORD kSize>
+bool AppendText(wchar_t (&path)[kSize], DWORD* length, const wchar_t* text) {
+  return AppendTextWithin(path, kSize, length, text);
 }
 
 // An installer's name, which is ASCII, appended after a backslash.
@@ -53,44 +62,149 @@ bool RandomName(wchar_t (&digits)[33]) {
   return true;
 }
 
-// Deletes path now, or when Windows next starts if it is in use.
-void DeleteOrSchedule(const wchar_t* path, bool folder) {
-  if (folder ? RemoveDirectoryW(path) : DeleteFileW(path)) return;
-  MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+// Deletes the entry path[0..length) through a handle opened on the entry
+// itself (a link as the link, never what it leads to), a folder after what
+// it holds; when `at_restart`, or when it cannot be deleted now (in use),
+// schedules it for the next restart instead.
+void DeleteEntry(wchar_t (&path)[kPathSize], DWORD length, int depth,
+                 bool at_restart);
+
+// Deletes (or schedules) the entries of the folder open as `folder`, at
+// path[0..length), listed through that handle.
+void DeleteContents(HANDLE folder, wchar_t (&path)[kPathSize], DWORD length,
+                    int depth, bool at_restart) {
+  using GetInformationFunction =
+      BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+  const auto get_information =
+      Kernel32Function<GetInformationFunction>("GetFileInformationByHandleEx");
+  // Room for a few entries of the longest name at a time; aligned as the
+  // entries are.
+  LONGLONG listing[160];
+  const auto* bytes = reinterpret_cast<const BYTE*>(listing);
+  for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;
+       get_information != nullptr &&
+       get_information(folder, kind, listing, sizeof listing);
+       kind = FileIdBothDirectoryInfo) {
+    for (DWORD at = 0;;) {
+      const auto& entry =
+          *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes + at);
+      const wchar_t* name = entry.FileName;
+      const DWORD name_length = entry.FileNameLength / sizeof *name;
+      DWORD child = length;
+      if (!(name[0] == L'.' &&
+            (name_length == 1 || (name_length == 2 && name[1] == L'.'))) &&
+          AppendText(path, &child, L"\\") && child + name_length < kPathSize) {
+        for (DWORD i = 0; i < name_length; ++i) path[child++] = name[i];
+        path[child] = L'\0';
+        DeleteEntry(path, child, depth, at_restart);
+      }
+      path[length] = L'\0';
+      if (entry.NextEntryOffset == 0) break;
+      at += entry.NextEntryOffset;
+    }
+  }
 }
 
-// Deletes all that the folder path[0..length) holds, files before their
-// folder. A link (a reparse point) is deleted itself, never followed.
-void DeleteContents(wchar_t (&path)[kPathSize], DWORD length, int depth) {
-  DWORD pattern_length = length;
-  if (!AppendText(path, &pattern_length, L"\\*")) return;
-  WIN32_FIND_DATAW entry;
-  const HANDLE search = FindFirstFileW(path, &entry);
-  path[length] = L'\0';
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    const wchar_t* name = entry.cFileName;
-    if (name[0] == L'.' &&
-        (name[1] == L'\0' || (name[1] == L'.' && name[2] == L'\0'))) {
-      continue;
+void DeleteEntry(wchar_t (&path)[kPathSize], DWORD length, int depth,
+                 bool at_restart) {
+  using SetInformationFunction =
+      BOOL(WINAPI*)(HANDLE, FILE_INFO_BY_HANDLE_CLASS, LPVOID, DWORD);
+  const auto set_information =
+      Kernel32Function<SetInformationFunction>("SetFileInformationByHandle");
+  const HANDLE entry = CreateFileW(
+      path,
+      DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES |
+          FILE_LIST_DIRECTORY,
+      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS,
+      nullptr);
+  bool deleted = false;
+  BY_HANDLE_FILE_INFORMATION information;
+  if (entry != INVALID_HANDLE_VALUE &&
+      GetFileInformationByHandle(entry, &information)) {
+    const DWORD attributes = information.dwFileAttributes;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 &&
+        (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 && depth < kMaxDepth) {
+      DeleteContents(entry, path, length, depth + 1, at_restart);
     }
-    DWORD child = length;
-    if (!AppendText(path, &child, L"\\") || !AppendText(path, &child, name)) {
-      path[length] = L'\0';
-      continue;
-    }
-    const DWORD attributes = entry.dwFileAttributes;
-    const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-      if (folder && depth < kMaxDepth) DeleteContents(path, child, depth + 1);
-      if (!folder && (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
-        SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+    if (!at_restart && set_information != nullptr) {
+      // A read-only file is deleted only once it is no longer so.
+      FILE_BASIC_INFO basic = {};
+      basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+      if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        set_information(entry, FileBasicInfo, &basic, sizeof basic);
       }
+      FILE_DISPOSITION_INFO disposition = {TRUE};
+      deleted = set_information(entry, FileDispositionInfo, &disposition,
+                                sizeof disposition) != 0;
     }
-    DeleteOrSchedule(path, folder);
-    path[length] = L'\0';
-  } while (FindNextFileW(search, &entry));
-  FindClose(search);
+  }
+  if (entry != INVALID_HANDLE_VALUE) CloseHandle(entry);
+  if (!deleted) MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+// An environment block holds at most 32767 characters.
+constexpr DWORD kEnvironmentSize = 32768;
+
+// A variable that the run sets in the installers' environment.
+struct Variable {
+  const wchar_t* name;
+  const wchar_t* value;
+};
+
+// Whether the block's entry `entry` ("NAME=value") is the variable `name`,
+// whose letters are ASCII; names compare without regard to case.
+bool IsVariable(const wchar_t* entry, const wchar_t* name) {
+  for (; *name != L'\0'; ++entry, ++name) {
+    if ((*entry | 0x20) != (*name | 0x20)) return false;
+  }
+  return *entry == L'=';
+}
+
+// Appends the entry "name=value" (`name` alone, a whole entry, without a
+// value) and its terminator to block at *used; false when it does not fit
+// with room left for the block's final terminator.
+bool PutEntry(wchar_t* block, DWORD* used, const wchar_t* name,
+              const wchar_t* value) {
+  const wchar_t* const parts[] = {name, value != nullptr ? L"=" : L"",
+                                  value != nullptr ? value : L""};
+  for (const wchar_t* text : parts) {
+    for (; *text != L'\0'; ++text) {
+      if (*used + 2 >= kEnvironmentSize) return false;
+      block[(*used)++] = *text;
+    }
+  }
+  block[(*used)++] = L'\0';
+  return true;
+}
+
+// Writes into `joined` the environment block of the entries of `system` in
+// their order, with each of `ours` in place of the system's entry of that
+// name, and those of `ours` that the system lacks after them. False when
+// it does not fit.
+template <std::size_t kCount>
+bool JoinEnvironment(const wchar_t* system, const Variable (&ours)[kCount],
+                     wchar_t* joined) {
+  DWORD used = 0;
+  bool put[kCount] = {};
+  for (const wchar_t* entry = system; *entry != L'\0';
+       entry += lstrlenW(entry) + 1) {
+    std::size_t i = 0;
+    while (i < kCount && !IsVariable(entry, ours[i].name)) ++i;
+    if (i == kCount
+            ? !PutEntry(joined, &used, entry, nullptr)
+            : !put[i] && !(put[i] = PutEntry(joined, &used, ours[i].name,
+                                             ours[i].value))) {
+      return false;
+    }
+  }
+  for (std::size_t i = 0; i < kCount; ++i) {
+    if (!put[i] && !PutEntry(joined, &used, ours[i].name, ours[i].value)) {
+      return false;
+    }
+  }
+  joined[used] = L'\0';
+  return true;
 }
 
 class Win32RunFolder final : public RunFolder {
@@ -149,7 +263,8 @@ class Win32RunFolder final : public RunFolder {
     wchar_t program[kPathSize];
     wchar_t command_line[kPathSize + 2];
     DWORD length = 0;
-    if (!made_ || count_ == kMaxInstallers || !SetEnvironment() ||
+    if (!made_ || count_ == kMaxInstallers ||
+        (environment_[0] == L'\0' && !MakeEnvironment()) ||
         !AppendText(program, &length, folder_) ||
         !AppendName(program, &length, name)) {
       return false;
@@ -163,8 +278,9 @@ class Win32RunFolder final : public RunFolder {
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = SW_SHOW;
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessW(program, command_line, nullptr, nullptr, FALSE, 0,
-                        nullptr, folder_, &startup, &started)) {
+    if (!CreateProcessW(program, command_line, nullptr, nullptr, FALSE,
+                        CREATE_UNICODE_ENVIRONMENT, environment_, folder_,
+                        &startup, &started)) {
       return false;
     }
     CloseHandle(started.hThread);
@@ -172,49 +288,76 @@ class Win32RunFolder final : public RunFolder {
     return true;
   }
 
-  void Remove(std::uint32_t wait_ms) override {
-    if (count_ > 0) {
-      WaitForMultipleObjects(static_cast<DWORD>(count_), processes_, TRUE,
-                             wait_ms);
-    }
+  bool WaitForPrograms(std::uint32_t wait_ms) override {
+    return count_ == 0 ||
+           WaitForMultipleObjects(static_cast<DWORD>(count_), processes_, TRUE,
+                                  wait_ms) != WAIT_TIMEOUT;
+  }
+
+  void Remove(bool at_restart) override {
     for (int i = 0; i < count_; ++i) CloseHandle(processes_[i]);
     count_ = 0;
     CloseFile();
     if (!made_) return;
     made_ = false;
-    DeleteContents(folder_, length_, 0);
-    folder_[length_] = L'\0';
-    DeleteOrSchedule(folder_, true);
+    DeleteEntry(folder_, length_, 0, at_restart);
   }
 
  private:
-  // The environment that the installers inherit: the update's own, with
-  // the run's folder for their temporary files, and a library search path
-  // of the system's folders only (the user's PATH comes from the user's
-  // own settings).
-  bool SetEnvironment() {
+  // The installers' environment, made once: the system's own variables
+  // (CreateEnvironmentBlock without a token and without this process's
+  // own, from userenv.dll of the system folder, loaded now so that it is no
+  // import that loads at start), with the run's folder as TEMP and TMP, a
+  // PATH of the system's folders only, and the Windows folder as windir
+  // and SystemRoot, in place of the system's values or after them.
+  bool MakeEnvironment() {
     wchar_t windows[kPathSize];
     wchar_t path[2 * kPathSize];
+    wchar_t library[kPathSize];
     const UINT windows_length = GetSystemWindowsDirectoryW(windows, kPathSize);
-    const UINT system_length = GetSystemDirectoryW(path, kPathSize);
+    DWORD system_length = GetSystemDirectoryW(path, kPathSize);
     if (windows_length == 0 || windows_length >= kPathSize ||
         system_length == 0 || system_length >= kPathSize) {
       return false;
     }
-    path[system_length] = L';';
-    for (UINT i = 0; i <= windows_length; ++i) {
-      path[system_length + 1 + i] = windows[i];
+    DWORD library_length = 0;
+    AppendText(library, &library_length, path);
+    if (!AppendText(library, &library_length, L"\\userenv.dll") ||
+        !AppendText(path, &system_length, L";") ||
+        !AppendText(path, &system_length, windows)) {
+      return false;
     }
-    return SetEnvironmentVariableW(L"TEMP", folder_) &&
-           SetEnvironmentVariableW(L"TMP", folder_) &&
-           SetEnvironmentVariableW(L"PATH", path) &&
-           SetEnvironmentVariableW(L"windir", windows) &&
-           SetEnvironmentVariableW(L"SystemRoot", windows);
+    using CreateFunction = BOOL(WINAPI*)(LPVOID*, HANDLE, BOOL);
+    using DestroyFunction = BOOL(WINAPI*)(LPVOID);
+    const HMODULE userenv = LoadLibraryW(library);
+    if (userenv == nullptr) return false;
+    const auto create =
+        reinterpret_cast<CreateFunction>(reinterpret_cast<void (*)()>(
+            GetProcAddress(userenv, "CreateEnvironmentBlock")));
+    const auto destroy =
+        reinterpret_cast<DestroyFunction>(reinterpret_cast<void (*)()>(
+            GetProcAddress(userenv, "DestroyEnvironmentBlock")));
+    void* system = nullptr;
+    const Variable ours[] = {{L"TEMP", folder_},
+                             {L"TMP", folder_},
+                             {L"PATH", path},
+                             {L"windir", windows},
+                             {L"SystemRoot", windows}};
+    const bool made = create != nullptr && destroy != nullptr &&
+                      create(&system, nullptr, FALSE) &&
+                      JoinEnvironment(static_cast<const wchar_t*>(system), ours,
+                                      environment_);
+    if (system != nullptr) destroy(system);
+    FreeLibrary(userenv);
+    if (!made) environment_[0] = L'\0';
+    return made;
   }
 
   // The folder's path lies outside the object, in zero-initialised memory
   // that the program file does not have to hold.
   static wchar_t folder_[kPathSize];
+  // The installers' environment block; empty until made.
+  static wchar_t environment_[kEnvironmentSize];
   DWORD length_ = 0;
   bool made_ = false;
   HANDLE file_ = nullptr;  // the file being written
@@ -223,6 +366,7 @@ class Win32RunFolder final : public RunFolder {
 };
 
 wchar_t Win32RunFolder::folder_[kPathSize];
+wchar_t Win32RunFolder::environment_[kEnvironmentSize];
 Win32RunFolder run_folder;
 
 }  // namespace

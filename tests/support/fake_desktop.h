@@ -305,9 +305,14 @@ class FakeRunFolder final : public platform::RunFolder {
     starts.push_back({name, "", clock_->now_ms, false});
     return made && copies.count(name) != 0 && fail_start != name;
   }
-  void Remove(std::uint32_t wait_ms) override {
-    Note(&clock_->journal, "remove run folder");
-    removed_after_wait_ms = wait_ms;
+  bool WaitForPrograms(std::uint32_t wait_ms) override {
+    Note(&clock_->journal, "wait for installers");
+    waited_ms = wait_ms;
+    return programs_end;
+  }
+  void Remove(bool at_restart) override {
+    Note(&clock_->journal,
+         at_restart ? "remove run folder at restart" : "remove run folder");
     removed = made;
     made = false;
   }
@@ -317,7 +322,8 @@ class FakeRunFolder final : public platform::RunFolder {
   std::string fail_start;  // the installer whose start fails
   bool made = false;
   bool removed = false;
-  std::uint32_t removed_after_wait_ms = 0;
+  bool programs_end = true;  // within the wait
+  std::uint32_t waited_ms = 0;
   std::map<std::string, std::vector<unsigned char>> copies;
   std::string writing;
   std::vector<ShellStart> starts;
