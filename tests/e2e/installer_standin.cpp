@@ -9,10 +9,12 @@
 // logged as it is, in its long form too. Like the self-extracting
 // installers it stands in for, it loads libraries by their bare names, one
 // that every system has (version.dll) and one that none has
-// (spchhelp.dll), and logs where each came from, and its TEMP.
+// (spchhelp.dll), and logs where each came from, its TEMP, and which of its
+// environment variables hold a value that a test set as the user's.
 #include <windows.h>
 
 #include <cstdlib>
+#include <cwchar>
 #include <initializer_list>
 
 #include "tests/e2e/event_log.h"
@@ -37,6 +39,36 @@ UINT DialogMilliseconds() {
       GetEnvironmentVariableA("TAVELON_E2E_DIALOG_MS", text, sizeof text);
   if (length == 0 || length >= sizeof text) return 2000;
   return static_cast<UINT>(std::strtoul(text, nullptr, 10));
+}
+
+// The names of the variables of its environment whose value holds
+// "tavelon-user", the mark of what a test set as the user: in the update's
+// own environment or in the user's settings.
+void LogUserValues(const wchar_t* name) {
+  static wchar_t names[4096];
+  std::size_t used = 0;
+  const LPWCH block = GetEnvironmentStringsW();
+  for (const wchar_t* entry = block; entry != nullptr && *entry != L'\0';
+       entry += lstrlenW(entry) + 1) {
+    const wchar_t* equals = std::wcschr(entry + 1, L'=');
+    if (equals == nullptr) continue;
+    static wchar_t value[32768];
+    lstrcpynW(value, equals + 1, 32768);
+    CharLowerW(value);
+    const std::size_t length = static_cast<std::size_t>(equals - entry);
+    if (std::wcsstr(value, L"tavelon-user") == nullptr ||
+        used + length + 2 >= sizeof names / sizeof *names) {
+      continue;
+    }
+    if (used > 0) names[used++] = L',';
+    for (std::size_t i = 0; i < length; ++i) names[used++] = entry[i];
+  }
+  names[used] = L'\0';
+  if (block != nullptr) FreeEnvironmentStringsW(block);
+  e2e::EventLine(kSource, "environment")
+      .Wide("name", name)
+      .Wide("user_values", names)
+      .Write();
 }
 
 void CALLBACK CloseDialog(HWND, UINT, UINT_PTR, DWORD) {
@@ -87,6 +119,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   static wchar_t temp[MAX_PATH];
   if (GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH) == 0) temp[0] = L'\0';
   libraries.Wide("temp", temp).Write();
+  LogUserValues(name);
 
   if (_wcsnicmp(name, L"Mstts", 5) != 0) {
     Sleep(300);

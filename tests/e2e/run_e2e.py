@@ -99,6 +99,20 @@ def rest_of_command_line(cmdline):
 
 # --- Scenario set-up -------------------------------------------------------
 
+# What a program of the user can set for an elevated update: variables
+# that load code into an installer (a .NET profiler, a compatibility
+# layer, the command interpreter) or choose where it writes, in the
+# update's own environment and in the user's settings (HKCU\Environment).
+# Each value holds "tavelon-user", which the installer stand-in looks for.
+USER_ENVIRONMENT = {
+    name: "C:\\tavelon-user\\" + name for name in
+    ["COR_ENABLE_PROFILING", "COR_PROFILER", "COR_PROFILER_PATH",
+     "__COMPAT_LAYER", "ComSpec", "PATHEXT", "COMPlus_EnableDiagnostics",
+     "ProgramFiles", "CommonProgramFiles", "SystemDrive", "ProgramData",
+     "ALLUSERSPROFILE"]}
+USER_SETTINGS_ENVIRONMENT = ["COR_PROFILER_PATH", "COMPlus_Tavelon",
+                             "TAVELON_USER_SETTING"]
+
 RESET_REGISTRY = f"""REGEDIT4
 
 [-HKEY_CURRENT_USER\\Software\\Tavelon]
@@ -112,7 +126,9 @@ RESET_REGISTRY = f"""REGEDIT4
 "Managed"="N"
 """ + "".join(f"""
 [-HKEY_CURRENT_USER\\Software\\Wine\\AppDefaults\\{name}]
-""" for name in t.INSTALLERS)
+""" for name in t.INSTALLERS) + """
+[HKEY_CURRENT_USER\\Environment]
+""" + "".join(f'"{name}"=-\n' for name in USER_SETTINGS_ENVIRONMENT)
 
 # What the installers load by bare names: a system library and one that
 # no system folder has; planted in the update folder, Wine is told to
@@ -436,10 +452,12 @@ def check_installers(check, scenario, run, voice):
                 [folder + "\\" + n for n in expected_names],
                 "installers started")
     for shell in shells:
+        # An environment block of its own, in UTF-16.
         check.equal((shell["command"], shell["directory"], shell["inherit"],
-                     shell["environment"], shell["startup_flags"],
-                     int(shell["show"])),
-                    ('"' + shell["application"] + '"', folder, "0", "0x0",
+                     shell["environment"] != "0x0", shell["flags"],
+                     shell["startup_flags"], int(shell["show"])),
+                    ('"' + shell["application"] + '"', folder, "0", True,
+                     hex(t.CREATE_UNICODE_ENVIRONMENT),
                      hex(t.STARTF_USESHOWWINDOW), t.SW_SHOW),
                     f"how {shell['application']} was started")
     check.equal([s["file"] for s in run.calls("ShellExecuteA")], [],
@@ -538,6 +556,18 @@ def check_completed_run(check, scenario, run, exit_code=t.RAN_TO_END,
                     "", "the translator's parameters")
         check.that(pressed and products[0].ms >= pressed[-1].ms,
                    "the translator was started before OK was pressed")
+    # Before Explorer is asked anything: COM security that runs no custom
+    # marshaler, starts no server as the update and lets Explorer only
+    # identify it, without cloaking.
+    security = run.calls("CoInitializeSecurity")
+    if check.equal([(c["impersonation"], c["capabilities"])
+                    for c in security],
+                   [(hex(t.RPC_C_IMP_LEVEL_IDENTIFY),
+                     hex(t.EOAC_NO_CUSTOM_MARSHAL | t.EOAC_DISABLE_AAA))],
+                   "COM security (impersonation, capabilities)"):
+        check.that(all(security[0].ms <= c.ms
+                       for c in run.calls("CoCreateInstance")),
+                   "a COM object asked for before COM security was set")
     check_boxes_seen(check, run)
     if option:
         options = scenario.desk.wine.reg_values(t.OPTIONS_KEY) or {}
@@ -582,26 +612,47 @@ def stopped_at_its_start(desk, check):
 
 @case
 def full_run_male(desk, check):
-    """The everyday update: Run entry, translator running, argument m."""
+    """The everyday update: Run entry, translator running, argument m. The
+    user's programs have set variables for it, in its own environment and
+    in the user's settings; none reaches the installers."""
+    settings = "".join(f'"{name}"="C:\\\\tavelon-user\\\\{name}"\n'
+                       for name in USER_SETTINGS_ENVIRONMENT)
     scenario = Scenario(desk, registry=RUN_ENTRY + t.app_paths_entry(DECOY) +
-                        INSTALLERS_PREFER_PLANTED)
+                        INSTALLERS_PREFER_PLANTED +
+                        f"\n[HKEY_CURRENT_USER\\Environment]\n{settings}")
     # Libraries the installers load by their bare names, planted beside
     # them, with Wine told to prefer such a copy for the installers alone.
     for name in INSTALLER_LIBRARIES:
         desk.put(UPDATE + "\\" + name, desk.programs.planted)
-    run = scenario.run()
+    run = scenario.run(environment=USER_ENVIRONMENT)
     check_completed_run(check, scenario, run, voice=MALE, option=True)
     check_cursor(check, run)
     check.that(check_waited_for_product(check, scenario, run),
                "the translator did not end")
-    # The same installer started from the update folder loads them.
-    since = t.now_ms()
-    desk.wine.run([UPDATE + r"\Msttsm22.exe"], check=False, timeout=60,
-                  extra_env=dict(desk.extra_env, TAVELON_E2E_DIALOG_MS="200"))
+    check.equal([(e["name"], e["user_values"])
+                 for e in run.of("installer", "environment")],
+                [("MSpchapi.exe", ""), (MALE, "")],
+                "variables of the user's that reached the installers")
+    # The same installer started from the update folder with the update's
+    # environment loads them, and has the user's variables.
+    voice = UPDATE + "\\" + MALE
+    control = desk.run_update(f'"{voice}"', UPDATE, program=voice,
+                              dialog_ms=200, environment=USER_ENVIRONMENT,
+                              wait_for_relaunch=False)
     check.equal(sorted(ntpath.basename(e["library"]).lower()
-                       for e in desk.events(since) if e.source == "planted"),
+                       for e in control.of("planted")),
                 sorted(INSTALLER_LIBRARIES),
                 "planted libraries loaded from the update folder (control)")
+    # Wine sets ProgramFiles, CommonProgramFiles and SystemDrive anew in
+    # each process it starts, so no program can hand those on there.
+    check.equal([sorted(e["user_values"].split(","))
+                 for e in control.of("installer", "environment")],
+                [sorted((set(USER_ENVIRONMENT) |
+                         set(USER_SETTINGS_ENVIRONMENT)) -
+                        {"ProgramFiles", "CommonProgramFiles",
+                         "SystemDrive"})],
+                "the user's variables of an installer started from the "
+                "update folder (control)")
 
 
 @case

@@ -63,12 +63,16 @@ CLOSING_INFORMATION = MB_ICONINFORMATION | MB_SETFOREGROUND | MB_TOPMOST
 CLOSING_WARNING = MB_ICONWARNING | MB_SETFOREGROUND | MB_TOPMOST
 SW_SHOW = 5
 STARTF_USESHOWWINDOW = 0x1
+CREATE_UNICODE_ENVIRONMENT = 0x400
 PROCESS_QUERY_LIMITED_INFORMATION = 0x1000
 IDC_ARROW = 32512
 IDC_WAIT = 32514
 WM_CLOSE = 0x10
 SYNCHRONIZE = 0x100000
 GENERIC_READ = 0x80000000
+RPC_C_IMP_LEVEL_IDENTIFY = 2
+EOAC_DISABLE_AAA = 0x1000
+EOAC_NO_CUSTOM_MARSHAL = 0x2000
 FILE_SHARE_READ = 0x1
 ERROR_SHARING_VIOLATION = 32
 
@@ -394,11 +398,13 @@ EXIT_CODES = {
 LOG_POINTER = r"C:\tavelon-e2e-log.txt"
 
 # Libraries that TavelonUpdate.exe loads on demand (seen with Wine's
-# +loaddll): the names a planted library takes in the update folder, and
-# Wine told to prefer such a copy, as Windows does for a library that is
-# not a known system one.
-PLANTED_NAMES = ["uxtheme.dll", "actxprxy.dll"]
-PLANTED_OVERRIDES = "uxtheme,actxprxy=n,b"
+# +loaddll), the cryptography provider's among them, which the stack
+# guard's random numbers load first thing: the names a planted library
+# takes in the update folder, and Wine told to prefer such a copy, as
+# Windows does for a library that is not a known system one.
+PLANTED_NAMES = ["uxtheme.dll", "actxprxy.dll", "crypt32.dll", "bcrypt.dll",
+                 "rsaenh.dll"]
+PLANTED_OVERRIDES = "uxtheme,actxprxy,crypt32,bcrypt,rsaenh=n,b"
 
 
 @dataclasses.dataclass
@@ -628,13 +634,15 @@ class Desk:
 
     def start_update(self, cmdline, cwd, program=None, press_after_ms=400,
                      timeout_s=120, dialog_ms=None, extra_env=None,
-                     attack=None, press_when=None):
+                     attack=None, press_when=None, environment=None):
         """Starts a run of the update through the user stand-in, which
         presses OK in each box (press_after_ms < 0: a person does), and
         returns it, for finish_update. attack: (file, program), the
         stand-in tries to put program in file's place at the update's first
         pause. press_when: a Windows path; no box is pressed before it
-        exists."""
+        exists. environment: {name: value} set by the stand-in for the
+        update, which Wine would otherwise choose for a program started
+        from Linux (ComSpec, ProgramFiles, ...)."""
         self.jobs += 1
         job = self.scratch / f"job-{self.jobs}.txt"
         fields = dict(program=program, cmdline=cmdline, cwd=cwd,
@@ -644,8 +652,11 @@ class Desk:
             fields.update(attack=attack[0], attack_with=attack[1])
         if press_when is not None:
             fields["press_when"] = press_when
-        job.write_bytes("".join(f"{key}={value}\n" for key, value
-                                in fields.items()).encode("utf-8"))
+        job.write_bytes(("".join(f"{key}={value}\n" for key, value
+                                 in fields.items()) +
+                         "".join(f"set={name}={value}\n" for name, value
+                                 in (environment or {}).items())
+                         ).encode("utf-8"))
         env = dict(self.extra_env, **(extra_env or {}))
         if dialog_ms is not None:
             env["TAVELON_E2E_DIALOG_MS"] = str(dialog_ms)

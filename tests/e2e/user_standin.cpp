@@ -7,7 +7,8 @@
 //     the user and the desktop (MessageBoxA, ShellExecuteA, FindWindowA,
 //     SendMessageA, LoadCursorA, SetCursor, Sleep) log every call that the
 //     program itself makes, with its arguments as passed (CreateFileA,
-//     OpenProcess, WaitForSingleObject and CreateProcessW too): the box flags
+//     OpenProcess, WaitForSingleObject, CreateProcessW, CoInitializeSecurity
+//     and CoCreateInstance too): the box flags
 //     are read where the call is made, since the window does not show all of
 //     them. A second thread finds each message box that appears, logs what
 //     it shows and presses OK after a pause, as a person would. Other
@@ -34,7 +35,8 @@
 // leaves the boxes to a real person), timeout_ms (the program is ended
 // after it), and optionally attack and attack_with (see Attack) and
 // press_when (a file: no box is pressed before it exists, so that a test
-// can hold the program at a box while it does something else). The
+// can hold the program at a box while it does something else), and any
+// number of set=NAME=VALUE, variables of the program's environment. The
 // program is started with the wide API, so that its paths may hold
 // characters that the ANSI code page cannot write.
 #include <windows.h>
@@ -100,6 +102,13 @@ bool ReadJob(const char* path) {
     if (end != nullptr) *end = L'\0';
     wchar_t* equals = std::wcschr(line, L'=');
     if (equals != nullptr) *equals = L'\0';
+    // set=NAME=VALUE: a variable of the environment the program starts with.
+    wchar_t* value =
+        equals != nullptr ? std::wcschr(equals + 1, L'=') : nullptr;
+    if (value != nullptr && std::wcscmp(line, L"set") == 0) {
+      *value = L'\0';
+      SetEnvironmentVariableW(equals + 1, value + 1);
+    }
     for (const Field& field : fields) {
       if (equals == nullptr || std::wcscmp(line, field.key) != 0) continue;
       if (field.number != nullptr) {
@@ -210,7 +219,9 @@ enum class Call {
   kCreateFile,
   kOpenProcess,
   kWaitForSingleObject,
-  kCreateProcess
+  kCreateProcess,
+  kCoInitializeSecurity,
+  kCoCreateInstance
 };
 
 struct Hook {
@@ -238,6 +249,8 @@ Hook g_hooks[] = {
     {"kernel32.dll", "OpenProcess", Call::kOpenProcess},
     {"kernel32.dll", "WaitForSingleObject", Call::kWaitForSingleObject},
     {"kernel32.dll", "CreateProcessW", Call::kCreateProcess},
+    {"ole32.dll", "CoInitializeSecurity", Call::kCoInitializeSecurity},
+    {"ole32.dll", "CoCreateInstance", Call::kCoCreateInstance},
 };
 
 bool ResolveOwnHooks() {
@@ -434,6 +447,14 @@ bool LogCall(const Hook& hook, const CONTEXT& context) {
       break;
     case Call::kWaitForSingleObject:
       line.Hex("handle", argument[0]).Number("ms", Low(argument[1]));
+      break;
+    case Call::kCoInitializeSecurity:
+      line.Hex("authentication", Low(argument[4]))
+          .Hex("impersonation", Low(argument[5]))
+          .Hex("capabilities", Low(argument[7]));
+      break;
+    case Call::kCoCreateInstance:
+      line.Hex("context", Low(argument[2]));
       break;
     case Call::kCreateProcess: {
       static wchar_t wide[1024];
