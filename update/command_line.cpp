@@ -1,7 +1,5 @@
 #include "update/command_line.h"
 
-#include <cctype>
-
 namespace tavelon::update {
 namespace {
 
@@ -26,9 +24,9 @@ const char* ArgumentFromCommandLine(const char* command_line) {
 }
 
 bool ChoosesMaleVoice(const char* argument) {
-  // No setlocale anywhere in the program, so tolower folds in the "C"
-  // locale: only A-Z change.
-  return std::tolower(static_cast<unsigned char>(argument[0])) == 'm';
+  // Folded to lower case as in the "C" locale, where only A-Z change: an m
+  // either way.
+  return argument[0] == 'm' || argument[0] == 'M';
 }
 
 }  // namespace tavelon::update

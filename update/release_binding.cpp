@@ -6,7 +6,7 @@ bool DigestOfFile(platform::Files& files, platform::Sha256& sha256,
                   platform::FileHandle file, platform::Sha256Digest* digest) {
   if (!files.SetPosition(file, 0) || !sha256.Begin()) return false;
   // A read that fails ends the content early: the digest then differs.
-  unsigned char piece[16384];
+  unsigned char piece[2048];
   bool added = true;
   for (std::uint32_t read = files.Read(file, piece, sizeof piece);
        added && read > 0; read = files.Read(file, piece, sizeof piece)) {

@@ -100,7 +100,7 @@ Verdict Copy(const InstallerPlatform& system, const Installer& installer) {
   const bool hashing = installer.digest != nullptr;
   bool copied = !hashing || system.sha256.Begin();
   std::uint32_t total = 0;
-  unsigned char piece[16384];
+  unsigned char piece[2048];
   for (std::uint32_t read = files.Read(source, piece, sizeof piece);
        copied && read > 0; read = files.Read(source, piece, sizeof piece)) {
     copied = folder.Append(piece, read) &&

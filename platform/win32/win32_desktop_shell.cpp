@@ -61,9 +61,9 @@ constexpr GUID kShellDispatch2 = {
     0x11d2,
     {0x9d, 0xea, 0x00, 0xc0, 0x4f, 0xb1, 0x61, 0x62}};
 
+// VARIANTs start all zero, which is VT_EMPTY, as VariantInit makes them.
 VARIANT Number(LONG number) {
-  VARIANT value;
-  VariantInit(&value);
+  VARIANT value = {};
   V_VT(&value) = VT_I4;
   V_I4(&value) = number;
   return value;
@@ -72,8 +72,7 @@ VARIANT Number(LONG number) {
 // A VARIANT that holds a copy of the text, or nothing when there is no
 // memory for it; cleared with VariantClear.
 VARIANT Text(const wchar_t* text) {
-  VARIANT value;
-  VariantInit(&value);
+  VARIANT value = {};
   V_VT(&value) = VT_BSTR;
   V_BSTR(&value) = SysAllocString(text);
   return value;
@@ -102,8 +101,7 @@ bool StartThroughDesktop(const wchar_t* file, const wchar_t* directory) {
   IDispatch* application = nullptr;
   IShellDispatch2* shell = nullptr;
   VARIANT location = Number(CSIDL_DESKTOP);
-  VARIANT root;
-  VariantInit(&root);
+  VARIANT root = {};
   LONG window = 0;
   // The local server only: asking for any context makes some shells look
   // for an in-process one first. FindWindowSW's S_FALSE: there is no

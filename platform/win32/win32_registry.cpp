@@ -2,6 +2,8 @@
 // access right its step needs.
 #include <windows.h>
 
+#include <cstring>
+
 #include "platform/registry.h"
 #include "platform/system.h"
 
@@ -40,13 +42,13 @@ bool IsLink(HKEY key) {
 // only a key this call created is taken so. A key that another program made
 // in between is opened again as a link and checked, never written through.
 // nullptr when the key is refused or cannot be had.
-HKEY OpenOrCreateOwnKey(HKEY parent, const wchar_t* name) {
+HKEY OpenOrCreateOwnKey(HKEY parent, const char* name) {
   constexpr REGSAM kAccess =
       KEY_QUERY_VALUE | KEY_CREATE_SUB_KEY | KEY_SET_VALUE;
   for (int attempt = 0; attempt < 2; ++attempt) {
     HKEY key = nullptr;
     const LONG opened =
-        RegOpenKeyExW(parent, name, REG_OPTION_OPEN_LINK, kAccess, &key);
+        RegOpenKeyExA(parent, name, REG_OPTION_OPEN_LINK, kAccess, &key);
     if (opened == ERROR_SUCCESS) {
       if (!IsLink(key)) return key;
       RegCloseKey(key);
@@ -54,7 +56,7 @@ HKEY OpenOrCreateOwnKey(HKEY parent, const wchar_t* name) {
     }
     DWORD disposition = 0;
     if (opened != ERROR_FILE_NOT_FOUND ||
-        RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE,
+        RegCreateKeyExA(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE,
                         kAccess, nullptr, &key,
                         &disposition) != ERROR_SUCCESS) {
       return nullptr;
@@ -96,16 +98,13 @@ class Win32Registry final : public Registry {
     for (const char* name = subkey; *name != '\0';) {
       const char* end = name;
       while (*end != '\0' && *end != '\\') ++end;
-      wchar_t wide[256];
-      const int length = static_cast<int>(end - name);
-      const int converted =
-          length == 0 || length >= 256
-              ? 0
-              : MultiByteToWideChar(CP_ACP, 0, name, length, wide, 255);
+      char one[256];
+      const std::size_t length = static_cast<std::size_t>(end - name);
       HKEY child = nullptr;
-      if (converted > 0) {
-        wide[converted] = L'\0';
-        child = OpenOrCreateOwnKey(parent, wide);
+      if (length > 0 && length < sizeof one) {
+        std::memcpy(one, name, length);
+        one[length] = '\0';
+        child = OpenOrCreateOwnKey(parent, one);
       }
       if (own_parent) RegCloseKey(parent);
       if (child == nullptr) return false;

@@ -178,29 +178,22 @@ bool PutEntry(wchar_t* block, DWORD* used, const wchar_t* name,
   return true;
 }
 
-// Writes into `joined` the environment block of the entries of `system` in
-// their order, with each of `ours` in place of the system's entry of that
-// name, and those of `ours` that the system lacks after them. False when
-// it does not fit.
+// Writes into `joined` the environment block of `ours`, then the entries
+// of `system` but those of the same names. False when it does not fit.
 template <std::size_t kCount>
 bool JoinEnvironment(const wchar_t* system, const Variable (&ours)[kCount],
                      wchar_t* joined) {
   DWORD used = 0;
-  bool put[kCount] = {};
-  for (const wchar_t* entry = system; *entry != L'\0';
-       entry += lstrlenW(entry) + 1) {
-    std::size_t i = 0;
-    while (i < kCount && !IsVariable(entry, ours[i].name)) ++i;
-    if (i == kCount
-            ? !PutEntry(joined, &used, entry, nullptr)
-            : !put[i] && !(put[i] = PutEntry(joined, &used, ours[i].name,
-                                             ours[i].value))) {
-      return false;
-    }
+  for (const Variable& variable : ours) {
+    if (!PutEntry(joined, &used, variable.name, variable.value)) return false;
   }
-  for (std::size_t i = 0; i < kCount; ++i) {
-    if (!put[i] && !PutEntry(joined, &used, ours[i].name, ours[i].value)) {
-      return false;
+  for (const wchar_t* entry = system; *entry != L'\0';) {
+    bool replaced = false;
+    for (const Variable& variable : ours) {
+      replaced = replaced || IsVariable(entry, variable.name);
+    }
+    if (!replaced && !PutEntry(joined, &used, entry, nullptr)) return false;
+    while (*entry++ != L'\0') {
     }
   }
   joined[used] = L'\0';
@@ -309,7 +302,7 @@ class Win32RunFolder final : public RunFolder {
   // own, from userenv.dll of the system folder, loaded now so that it is no
   // import that loads at start), with the run's folder as TEMP and TMP, a
   // PATH of the system's folders only, and the Windows folder as windir
-  // and SystemRoot, in place of the system's values or after them.
+  // and SystemRoot in place of the system's values.
   bool MakeEnvironment() {
     wchar_t windows[kPathSize];
     wchar_t path[2 * kPathSize];
