@@ -125,9 +125,12 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
   EXPECT_EQ(steps, expected);
 }
 
-// The product's process is waited for after the pause, at most 30 s from
-// the return of the close request; without a process to wait for there is
-// the pause only, and without a window neither.
+// The close request and the wait for the product's process share one
+// budget of 30 s from the sending of the request: the wait gets what the
+// request and the pause left of it. A product that does not answer (hung,
+// or slower than the budget) is left like one whose process never ends.
+// Without a process to wait for there is the pause only, and without a
+// window neither.
 TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
   constexpr std::uint64_t kHandling = 700;  // WM_CLOSE takes this long
   constexpr std::uint64_t kPause = 300;
@@ -138,24 +141,27 @@ TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
     std::uint64_t exit_after_close_ms;
     int pauses;
     std::vector<std::uint32_t> waits;
-    std::uint64_t done_ms;  // when the run went on, after the close request
+    std::uint64_t done_ms;  // when the run went on, from the request's sending
     std::uint64_t pause = kPause;
+    std::uint64_t handling = kHandling;
   } const cases[] = {
-      {"exits at once", true, true, 0, 1, {29700}, kPause},
-      {"exits after 2.5 s", true, true, 2500, 1, {29700}, 2500},
-      {"exits after 30 s", true, true, 30000, 1, {29700}, 30000},
-      {"never exits", true, true, fakes::kNever, 1, {29700}, 30000},
-      {"process not openable", true, false, fakes::kNever, 1, {}, kPause},
+      // clang-format off
+      {"exits at once", true, true, 0, 1, {29000}, 1000},
+      {"exits after 2.5 s", true, true, 2500, 1, {29000}, 3200},
+      {"exits after 30 s", true, true, 30000, 1, {29000}, 30000},
+      {"never exits", true, true, fakes::kNever, 1, {29000}, 30000},
+      {"process not openable", true, false, fakes::kNever, 1, {}, 1000},
       {"no window", false, true, 0, 0, {}, 0},
       // A pause longer than the bound leaves nothing to wait, not 49 days.
-      {"pause beyond the bound",
-       true,
-       true,
-       fakes::kNever,
-       1,
-       {0},
-       31000,
+      {"pause beyond the bound", true, true, fakes::kNever, 1, {0}, 31700,
        31000},
+      // Asking its user to save first: the whole budget is the product's.
+      {"answers after 20 s", true, true, 0, 1, {9700}, 20300, kPause, 20000},
+      {"no answer within the budget", true, true, 0, 1, {0}, 30300, kPause,
+       40000},
+      {"hung, given up at once", true, true, 0, 1, {29700}, 30000, kPause,
+       fakes::kNever},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -166,7 +172,9 @@ TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
     run_.windows.waits.clear();
     run_.windows.looks.clear();
     run_.windows.windows.clear();
-    run_.windows.close_handling_ms = kHandling;
+    run_.windows.close_bounds.clear();
+    run_.windows.closed_at_ms.clear();
+    run_.windows.close_handling_ms = c.handling;
     if (c.window) {
       run_.windows.windows.push_back({"Tavelon", "Tavelon", 0, fakes::kNever,
                                       c.exit_after_close_ms, c.openable});
@@ -174,12 +182,14 @@ TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
     EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
     EXPECT_EQ(c.pauses, run_.pauses);
     EXPECT_EQ(c.waits, run_.windows.waits);
+    EXPECT_EQ(c.window ? std::vector<std::uint32_t>{30000}
+                       : std::vector<std::uint32_t>{},
+              run_.windows.close_bounds);
     EXPECT_EQ(0, run_.windows.open_processes);
     // The first look for the voice installer's dialog comes 9 s after the
     // installers were started, which follows the wait at once.
     ASSERT_FALSE(run_.windows.looks.empty());
-    const std::uint64_t closed = c.window ? kHandling : 0;
-    EXPECT_EQ(closed + c.done_ms + 9000, run_.windows.looks.back().at_ms);
+    EXPECT_EQ(c.done_ms + 9000, run_.windows.looks.back().at_ms);
     EXPECT_EQ("Tavelon", run_.windows.looks.front().class_name);
   }
 }

@@ -47,14 +47,17 @@ void CloseRunningProduct(platform::Windows& windows, platform::Sleeper& clock,
   // gone, it can no longer be found from it.
   platform::ProcessHandle process = 0;
   const bool have_process = windows.OpenWindowProcess(product, &process);
-  windows.SendClose(product);
-  const std::uint32_t closed_at = clock.Milliseconds();
+  // One budget for the request and the wait: a hung product, or one that
+  // answers only after the budget, is then treated like one that does not
+  // end, and the run goes on.
+  const std::uint32_t sent_at = clock.Milliseconds();
+  windows.SendClose(product, kProductExitWaitMs);
   pause_after_close();
   if (!have_process) return;
   // Unsigned differences stay right across the tick count's wrap.
-  const std::uint32_t paused = clock.Milliseconds() - closed_at;
+  const std::uint32_t spent = clock.Milliseconds() - sent_at;
   windows.WaitForProcessEnd(
-      process, paused < kProductExitWaitMs ? kProductExitWaitMs - paused : 0);
+      process, spent < kProductExitWaitMs ? kProductExitWaitMs - spent : 0);
   windows.CloseProcess(process);
 }
 

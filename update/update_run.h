@@ -37,9 +37,11 @@ inline constexpr char kProductWindowClass[] = "Tavelon";
 inline constexpr char kProductWindowTitle[] = "Tavelon";
 inline constexpr char kProductProgram[] = "tavelon.exe";
 
-// The longest wait for the closed product's process to end, counted from the
-// return of the close request: the product may still be saving and holding
-// its dictionaries after its window has gone.
+// The longest time given to the running product to close, counted from the
+// sending of the close request: the request itself (a product may ask its
+// user to save first), then the wait for its process to end (it may still
+// be saving and holding its dictionaries after its window has gone). A
+// product that does not answer is not waited for beyond it.
 inline constexpr std::uint32_t kProductExitWaitMs = 30000;
 
 // The longest wait at the run's end for the installers started from the
@@ -91,9 +93,10 @@ RunOutcome DecideOutcome(bool bound, patch::PatchResult patched,
 void ProcessorBoundPause();
 
 // Closes a running product: sends its window WM_CLOSE, pauses, then waits
-// for its process to end, at most kProductExitWaitMs from the return of the
-// close request. Without a product window nothing happens; when the process
-// cannot be opened there is the pause only.
+// for its process to end, until kProductExitWaitMs after the request was
+// sent; a request that the window has not answered by then is given up.
+// Without a product window nothing happens; when the process cannot be
+// opened there is no wait after the pause.
 void CloseRunningProduct(platform::Windows& windows, platform::Sleeper& clock,
                          void (*pause_after_close)());
 
