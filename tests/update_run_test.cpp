@@ -197,13 +197,16 @@ TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
 // A bound program uses exactly the files released with it: another or a
 // missing info.tmp writes no dictionary (exit 2), another or a missing
 // installer is not started (exit 3), and the box names the first file
-// refused. A file that the release did not ship is never used, and not
-// refused either. The installers are checked, and held so that nobody can
-// change them, from before the first start until each has been started.
-// Elevated, each installer starts from a copy in the run's folder, both
-// copies made before the first start; a released installer that cannot be
-// copied or started is named too (exit 3), and the folder goes at the end.
+// refused, also when no dictionary was written or found. A file that the
+// release did not ship is never used, and not refused either. The installers
+// are checked, and held so that nobody can change them, from before the first
+// start until each has been started. Elevated, each installer starts from a
+// copy in the run's folder, both copies made before the first start; a released
+// installer that cannot be copied or started is named too (exit 3), and the
+// folder goes at the end.
 TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
+  // In the dictionary's place: the file, a folder (refused), or nothing.
+  enum Place { kFile, kFolder, kNothing };
   struct {
     const char* what;
     std::vector<std::string> changed;
@@ -213,7 +216,7 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
     const char* refused;  // named in the box; nullptr: the completion box
     std::size_t started;  // of MSpchapi.exe and Msttsm22.exe, in that order
     bool patched;
-    bool dictionary_refused = false;  // a folder in the dictionary's place
+    Place dictionary = kFile;
     const char* why = kNotReleased;
     // Elevated runs only: what fails in the run's folder.
     bool folder_fails = false;
@@ -231,7 +234,9 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
       {"no voice installer", {}, "Msttsm22.exe", true, true, 3, "Msttsm22.exe",
        1, true},
       {"no voice installer, no dictionary written", {}, "Msttsm22.exe", true,
-       true, 3, "Msttsm22.exe", 1, false, true},
+       true, 3, "Msttsm22.exe", 1, false, kFolder},
+      {"no voice installer, no dictionary found", {}, "Msttsm22.exe", true,
+       true, 3, "Msttsm22.exe", 1, false, kNothing},
       {"another info.tmp and voice installer", {"info.tmp", "Msttsm22.exe"},
        "", true, true, 2, "info.tmp", 1, false},
       {"the other voice changed", {"Msttsf22.exe"}, "", true, true, 0, nullptr,
@@ -241,16 +246,16 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
       {"info.tmp not shipped", {"info.tmp"}, "", false, true, 0, nullptr, 2,
        false},
       {"no speech installer shipped, another voice", {"Msttsm22.exe"}, "",
-       true, true, 3, "Msttsm22.exe", 0, true, false, kNotReleased, false, "",
+       true, true, 3, "Msttsm22.exe", 0, true, kFile, kNotReleased, false, "",
        "", false},
-      {"no run folder", {}, "", true, true, 3, "MSpchapi.exe", 0, true, false,
+      {"no run folder", {}, "", true, true, 3, "MSpchapi.exe", 0, true, kFile,
        kNotStarted, true},
       {"voice copy fails", {}, "", true, true, 3, "Msttsm22.exe", 1, true,
-       false, kNotStarted, false, "Msttsm22.exe"},
+       kFile, kNotStarted, false, "Msttsm22.exe"},
       {"speech start fails", {}, "", true, true, 3, "MSpchapi.exe", 0, true,
-       false, kNotStarted, false, "", "MSpchapi.exe"},
+       kFile, kNotStarted, false, "", "MSpchapi.exe"},
       {"voice start fails", {}, "", true, true, 3, "Msttsm22.exe", 1, true,
-       false, kNotStarted, false, "", "Msttsm22.exe"},
+       kFile, kNotStarted, false, "", "Msttsm22.exe"},
       // clang-format on
   };
   for (const bool elevated : {false, true}) {
@@ -280,10 +285,9 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
             name == "info.tmp" ? test_support::DescriptionBytes({{0, 0, 0xBAD}})
                                : Bytes(20000, 'X'));
       }
-      if (c.dictionary_refused) {
-        std::filesystem::remove(dictionary_);
+      if (c.dictionary != kFile) std::filesystem::remove(dictionary_);
+      if (c.dictionary == kFolder)
         std::filesystem::create_directory(dictionary_);
-      }
       if (*c.removed != '\0') {
         std::filesystem::remove(folder_.path() / "upd" / c.removed);
       }
@@ -307,7 +311,7 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
 
       EXPECT_EQ(c.exit_code, RunFromUpdateFolder());
       // The dictionary's own warning first, when it is refused.
-      ASSERT_EQ(c.dictionary_refused ? 2u : 1u, run_.boxes.boxes.size());
+      ASSERT_EQ(c.dictionary == kFolder ? 2u : 1u, run_.boxes.boxes.size());
       const fakes::RecordedBox& last = run_.boxes.boxes.back();
       if (c.refused == nullptr) {
         EXPECT_EQ(kCompletedFlags, last.flags);
@@ -328,7 +332,7 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
       // Started after OK in every case: from the desktop when elevated.
       if (!elevated) expected.push_back("tavelon.exe");
       EXPECT_EQ(expected, started);
-      if (!c.dictionary_refused) {
+      if (c.dictionary == kFile) {
         EXPECT_EQ(c.patched, test_support::ReadBytes(dictionary_) != before);
       }
       EXPECT_EQ(0u, run_.files.OpenHandles());

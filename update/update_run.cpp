@@ -119,6 +119,11 @@ RunOutcome DecideOutcome(bool bound, patch::PatchResult patched,
     return {kExitDictionariesNotUpdated, nullptr, kDictionariesRefusedMessage,
             kFailureFlags};
   }
+  // The folder that the lookup gave holds no dictionary at all: the
+  // installation is not where its entry says, or is damaged.
+  if (patched == patch::kNoDictionaryFound) {
+    return {kExitDictionariesNotUpdated, nullptr, kNotFoundText, kFailureFlags};
+  }
   return {kExitCompleted, nullptr, kCompletedMessage,
           platform::kMbIconInformation | platform::kMbSetForeground |
               platform::kMbTopmost};

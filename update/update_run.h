@@ -25,8 +25,8 @@ enum ExitCode : int {
   // found, or another copy running.
   kExitStoppedBeforeChanges = 1,
   // Ran to the end, but no dictionary was updated: info.tmp could not be
-  // read or was not the one released with the program, or every dictionary
-  // found was refused.
+  // read or was not the one released with the program, every dictionary
+  // found was refused, or none was found.
   kExitDictionariesNotUpdated = 2,
   // Ran to the end, but an installer of a bound program did not start: it
   // was not the one released, or it could not be copied or started.
@@ -75,8 +75,8 @@ int RunUpdate(const RunPlatform& system);
 // The run's last box and its exit code, decided from what happened: a file
 // that is not the one released first (info.tmp before an installer), then
 // an installer that could not be started, then an update description that
-// could not be read, then dictionaries that could not be written, else the
-// completion message.
+// could not be read, then dictionaries that could not be written or were
+// not found, else the completion message.
 struct RunOutcome {
   ExitCode exit_code;
   // The box: "Update failed - " `file` `text` when a file is named, else
