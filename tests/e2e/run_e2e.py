@@ -787,7 +787,10 @@ def second_copy(desk, check):
 def update_information_unreadable(desk, check):
     """Started from a folder without info.tmp: the failure box instead of
     the completion box, exit 2; the rest of the run goes on. Then an
-    info.tmp with a wrong header, and no installers."""
+    info.tmp with a wrong header, and no installers. Then a good info.tmp,
+    but the Run entry names an installation whose data folder holds no
+    dictionary: nothing to update is a failure too, with the box of an
+    installation that cannot be found, at the end of the run."""
     unreadable = dict(exit_code=t.NO_DICTIONARY_WRITTEN, box=t.NO_UPDATE_INFO,
                       flags=t.CLOSING_WARNING, records=[])
     scenario = Scenario(desk)
@@ -802,6 +805,12 @@ def update_information_unreadable(desk, check):
     check_completed_run(check, scenario, run, what="wrong header",
                         **unreadable)
     check.equal(run.of("installer", "started"), [], "installers started")
+
+    scenario = Scenario(desk, dictionaries={})
+    check_completed_run(check, scenario, scenario.run(),
+                        exit_code=t.NO_DICTIONARY_WRITTEN, box=t.NOT_FOUND,
+                        flags=t.CLOSING_WARNING, voice=MALE, option=True,
+                        what="no dictionary")
 
 
 @case

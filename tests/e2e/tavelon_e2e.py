@@ -386,7 +386,7 @@ EXIT_CODES = {
     NO_DICTIONARY_WRITTEN: "the update ran to its end, but no dictionary "
                            "was written: info.tmp could not be read or is "
                            "not the one released, or every dictionary was "
-                           "refused",
+                           "refused, or none was found",
     INSTALLER_NOT_STARTED: "the update ran to its end, but an installer of "
                            "a released update did not start: it is not the "
                            "one released, or it could not be copied or "
