@@ -217,7 +217,9 @@ PatchResult PatchEachDictionary(Files& files, const char* data_folder,
     visitor.Took(code, dictionary.path, outcome);
   }
   if (have_folder) files.Close(folder);
-  if (found > 0 && refused == found) return kEveryDictionaryRefused;
+  // No file at all is not "nothing to do": no installation lies there.
+  if (found == 0) return kNoDictionaryFound;
+  if (refused == found) return kEveryDictionaryRefused;
   return any_patched ? kSomeDictionaryPatched : kNoDictionaryPatched;
 }
 
@@ -236,9 +238,10 @@ PatchResult PatchDictionaries(Files& files, DictionaryVisitor& visitor,
     return kDescriptionUnreadable;
   }
   const PatchResult result =
-      have_data_folder
+      description.count <= 0 ? kNoDictionaryPatched
+      : have_data_folder
           ? PatchEachDictionary(files, data_folder, description, visitor)
-          : kNoDictionaryPatched;
+          : kNoDictionaryFound;
   files.Close(description.file);
   return result;
 }

@@ -16,12 +16,13 @@ using platform::kPathBufferSize;
 enum PatchResult : int {
   kSomeDictionaryPatched = 0,   // at least one file went through the records
   kDescriptionUnreadable = 1,   // "info.tmp" missing or invalid, no file opened
-  kNoDictionaryPatched = 3,     // no file went through the records: none
-                                // present, all already patched, or no
-                                // records
+  kNoDictionaryPatched = 3,     // no file went through the records: all
+                                // already patched, or no records
   kEveryDictionaryRefused = 4,  // files were found, and every one of them was
                                 // refused: not to be opened for writing, or
                                 // not the data folder's own file
+  kNoDictionaryFound = 5,       // there were records, but no language's file
+                                // exists under any of its names
 };
 
 // The language codes in the order they are taken up; a code whose third
@@ -160,8 +161,9 @@ class DictionaryVisitor {
 // opens it, keeps it only if it is the folder's own, has the visitor patch
 // it, closes it and tells the visitor. Returns what the update made of the
 // dictionaries: kSomeDictionaryPatched when a file went through the
-// records, kEveryDictionaryRefused when files were found and every one was
-// refused, else kNoDictionaryPatched. Without records no file is opened.
+// records, kNoDictionaryFound when no file exists, kEveryDictionaryRefused
+// when files were found and every one was refused, else
+// kNoDictionaryPatched. Without records no file is opened.
 PatchResult PatchEachDictionary(platform::Files& files, const char* data_folder,
                                 const PatchDescription& description,
                                 DictionaryVisitor& visitor);
@@ -172,7 +174,8 @@ PatchResult PatchEachDictionary(platform::Files& files, const char* data_folder,
 // normally with a trailing backslash (one is added if missing). A bound
 // program uses only the update description released with it (any other
 // counts as unreadable), and none when its release shipped none: then no
-// file is read or written.
+// file is read or written. In an installation folder too long for any
+// dictionary path no dictionary is found.
 PatchResult PatchDictionaries(platform::Files& files,
                               DictionaryVisitor& visitor,
                               const char* installation_folder,

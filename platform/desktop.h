@@ -15,8 +15,10 @@ class Windows {
   // A top-level window whose class name and title both match (FindWindowA).
   virtual bool FindTopLevel(const char* class_name, const char* title,
                             WindowHandle* window) = 0;
-  // Sends WM_CLOSE (wParam and lParam 0) and waits until it was handled.
-  virtual void SendClose(WindowHandle window) = 0;
+  // Sends WM_CLOSE (wParam and lParam 0) and waits until it was handled, at
+  // most `milliseconds`; not at all when the window's thread has stopped
+  // taking messages (SendMessageTimeoutA with SMTO_ABORTIFHUNG).
+  virtual void SendClose(WindowHandle window, std::uint32_t milliseconds) = 0;
   // Opens the process that owns the window, with the right to wait for its
   // end only (GetWindowThreadProcessId, OpenProcess(SYNCHRONIZE)). False
   // when the window has no process or the process cannot be opened.

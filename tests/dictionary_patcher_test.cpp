@@ -262,7 +262,8 @@ TEST_F(DictionaryPatcherTest, TriesTheNineLanguagesInOrderAndNoOthers) {
   }
   WriteInfo(kRecords);
 
-  EXPECT_EQ(Run(), kNoDictionaryPatched);
+  // Files of languages that have none do not count as found.
+  EXPECT_EQ(Run(), kNoDictionaryFound);
   EXPECT_TRUE(boxes_.boxes.empty());
   std::vector<std::string> expected = {"info.tmp"};
   for (const char* code :
@@ -304,7 +305,7 @@ TEST_F(DictionaryPatcherTest, JapaneseFallsBackToJapOnlyWhenJpnIsMissing) {
 // A file that exists but cannot be opened for writing, or is not the data
 // folder's own file (a link to a file elsewhere), is not updated, and the
 // user is told; a missing one is passed over in silence. When every file
-// found is refused, the result says so.
+// found is refused, or none is found, the result says so.
 TEST_F(DictionaryPatcherTest, UnwritableFileIsReported) {
   enum Kind { kFolder, kFile, kHardLink, kSymbolicLink, kPatched };
   struct Case {
@@ -315,6 +316,7 @@ TEST_F(DictionaryPatcherTest, UnwritableFileIsReported) {
   };
   // clang-format off
   const std::vector<Case> cases = {
+      {"none at all", {}, nullptr, kNoDictionaryFound},
       {"folder of that name", {{kFolder, "engtoGer.dic"}}, "Ger",
        kEveryDictionaryRefused},
       {"others still patched", {{kFolder, "engtoGer.dic"},
@@ -407,8 +409,7 @@ TEST_F(DictionaryPatcherTest, OpensNoDictionaryWithNothingToWrite) {
       {"no info.tmp", {}, false, kDescriptionUnreadable},
       {"invalid info.tmp", invalid, false, kDescriptionUnreadable},
       {"no records", DescriptionBytes({}), false, kNoDictionaryPatched},
-      {"folder too long", DescriptionBytes(kRecords), true,
-       kNoDictionaryPatched},
+      {"folder too long", DescriptionBytes(kRecords), true, kNoDictionaryFound},
   };
   const Bytes original = StandardDictionary().bytes();
   for (const auto& c : cases) {

@@ -52,6 +52,8 @@ const Box kRunningBox = {"The update is already running.", kCaption,
 const Box kNotFoundBox = {kNotFound, kCaption, kWarningFlags};
 const Box kUnreadableBox = {kUnreadable, kCaption, kFailureFlags};
 const Box kRefusedBox = {kDictionariesRefused, kCaption, kFailureFlags};
+// At the end of a run whose installation holds no dictionary.
+const Box kNoDictionaryBox = {kNotFound, kCaption, kFailureFlags};
 const Box kCompletedBox = {kCompleted, kCaption, kCompletedFlags};
 Box Warning(const char* text, const char* code) {
   return {text, WholeRun::Dictionary(code), kWarningFlags};
@@ -156,6 +158,12 @@ TEST(RunOutcomeTest, WhatTheUserSeesForEachWayARunEnds) {
       {"every dictionary found refused",
        [](Run& run) { run.memory.AddLocked(Run::Dictionary("Eng")); }, 2,
        {Warning(kCannotOpen, "Eng"), kRefusedBox}, kAllStarts, unchanged},
+      {"no dictionary in the installation",
+       [](Run& run) {
+         run.memory = fakes::MemoryFiles();
+         run.memory.Add("info.tmp", DescriptionBytes(kRecords));
+       },
+       2, {kNoDictionaryBox}, kAllStarts, {}},
       {"already patched",
        [](Run& run) { run.memory.Add(Run::Dictionary("Eng"), Patched()); },
        kExitCompleted, {kCompletedBox}},

@@ -143,9 +143,12 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
   EXPECT_EQ(steps, expected);
 }
 
-// The product's process is waited for after the pause, at most 30 s from
-// the return of the close request; without a process to wait for there is
-// the pause only, and without a window neither.
+// The close request and the wait for the product's process share one
+// budget of 30 s from the sending of the request: the wait gets what the
+// request and the pause left of it. A product that does not answer (hung,
+// or slower than the budget) is left like one whose process never ends.
+// Without a process to wait for there is the pause only, and without a
+// window neither.
 TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
   constexpr std::uint64_t kHandling = 700;  // WM_CLOSE takes this long
   constexpr std::uint64_t kPause = 300;
@@ -156,24 +159,27 @@ TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
     std::uint64_t exit_after_close_ms;
     int pauses;
     std::vector<std::uint32_t> waits;
-    std::uint64_t done_ms;  // when the run went on, after the close request
+    std::uint64_t done_ms;  // when the run went on, from the request's sending
     std::uint64_t pause = kPause;
+    std::uint64_t handling = kHandling;
   } const cases[] = {
-      {"exits at once", true, true, 0, 1, {29700}, kPause},
-      {"exits after 2.5 s", true, true, 2500, 1, {29700}, 2500},
-      {"exits after 30 s", true, true, 30000, 1, {29700}, 30000},
-      {"never exits", true, true, fakes::kNever, 1, {29700}, 30000},
-      {"process not openable", true, false, fakes::kNever, 1, {}, kPause},
+      // clang-format off
+      {"exits at once", true, true, 0, 1, {29000}, 1000},
+      {"exits after 2.5 s", true, true, 2500, 1, {29000}, 3200},
+      {"exits after 30 s", true, true, 30000, 1, {29000}, 30000},
+      {"never exits", true, true, fakes::kNever, 1, {29000}, 30000},
+      {"process not openable", true, false, fakes::kNever, 1, {}, 1000},
       {"no window", false, true, 0, 0, {}, 0},
       // A pause longer than the bound leaves nothing to wait, not 49 days.
-      {"pause beyond the bound",
-       true,
-       true,
-       fakes::kNever,
-       1,
-       {0},
-       31000,
+      {"pause beyond the bound", true, true, fakes::kNever, 1, {0}, 31700,
        31000},
+      // Asking its user to save first: the whole budget is the product's.
+      {"answers after 20 s", true, true, 0, 1, {9700}, 20300, kPause, 20000},
+      {"no answer within the budget", true, true, 0, 1, {0}, 30300, kPause,
+       40000},
+      {"hung, given up at once", true, true, 0, 1, {29700}, 30000, kPause,
+       fakes::kNever},
+      // clang-format on
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -184,7 +190,9 @@ TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
     run_.windows.waits.clear();
     run_.windows.looks.clear();
     run_.windows.windows.clear();
-    run_.windows.close_handling_ms = kHandling;
+    run_.windows.close_bounds.clear();
+    run_.windows.closed_at_ms.clear();
+    run_.windows.close_handling_ms = c.handling;
     if (c.window) {
       run_.windows.windows.push_back({"Tavelon", "Tavelon", 0, fakes::kNever,
                                       c.exit_after_close_ms, c.openable});
@@ -192,12 +200,14 @@ TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
     EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
     EXPECT_EQ(c.pauses, run_.pauses);
     EXPECT_EQ(c.waits, run_.windows.waits);
+    EXPECT_EQ(c.window ? std::vector<std::uint32_t>{30000}
+                       : std::vector<std::uint32_t>{},
+              run_.windows.close_bounds);
     EXPECT_EQ(0, run_.windows.open_processes);
     // The first look for the voice installer's dialog comes 9 s after the
     // installers were started, which follows the wait at once.
     ASSERT_FALSE(run_.windows.looks.empty());
-    const std::uint64_t closed = c.window ? kHandling : 0;
-    EXPECT_EQ(closed + c.done_ms + 9000, run_.windows.looks.back().at_ms);
+    EXPECT_EQ(c.done_ms + 9000, run_.windows.looks.back().at_ms);
     EXPECT_EQ("Tavelon", run_.windows.looks.front().class_name);
   }
 }
@@ -205,13 +215,16 @@ TEST_F(UpdateRunTest, WaitsForTheClosedProductsProcessToEnd) {
 // A bound program uses exactly the files released with it: another or a
 // missing info.tmp writes no dictionary (exit 2), another or a missing
 // installer is not started (exit 3), and the box names the first file
-// refused. A file that the release did not ship is never used, and not
-// refused either. The installers are checked, and held so that nobody can
-// change them, from before the first start until each has been started.
-// Elevated, each installer starts from a copy in the run's folder, both
-// copies made before the first start; a released installer that cannot be
-// copied or started is named too (exit 3), and the folder goes at the end.
+// refused, also when no dictionary was written or found. A file that the
+// release did not ship is never used, and not refused either. The installers
+// are checked, and held so that nobody can change them, from before the first
+// start until each has been started. Elevated, each installer starts from a
+// copy in the run's folder, both copies made before the first start; a released
+// installer that cannot be copied or started is named too (exit 3), and the
+// folder goes at the end.
 TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
+  // In the dictionary's place: the file, a folder (refused), or nothing.
+  enum Place { kFile, kFolder, kNothing };
   struct {
     const char* what;
     std::vector<std::string> changed;
@@ -221,7 +234,7 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
     const char* refused;  // named in the box; nullptr: the completion box
     std::size_t started;  // of MSpchapi.exe and Msttsm22.exe, in that order
     bool patched;
-    bool dictionary_refused = false;  // a folder in the dictionary's place
+    Place dictionary = kFile;
     const char* why = kNotReleased;
     // Elevated runs only: what fails in the run's folder.
     bool folder_fails = false;
@@ -239,7 +252,9 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
       {"no voice installer", {}, "Msttsm22.exe", true, true, 3, "Msttsm22.exe",
        1, true},
       {"no voice installer, no dictionary written", {}, "Msttsm22.exe", true,
-       true, 3, "Msttsm22.exe", 1, false, true},
+       true, 3, "Msttsm22.exe", 1, false, kFolder},
+      {"no voice installer, no dictionary found", {}, "Msttsm22.exe", true,
+       true, 3, "Msttsm22.exe", 1, false, kNothing},
       {"another info.tmp and voice installer", {"info.tmp", "Msttsm22.exe"},
        "", true, true, 2, "info.tmp", 1, false},
       {"the other voice changed", {"Msttsf22.exe"}, "", true, true, 0, nullptr,
@@ -249,16 +264,16 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
       {"info.tmp not shipped", {"info.tmp"}, "", false, true, 0, nullptr, 2,
        false},
       {"no speech installer shipped, another voice", {"Msttsm22.exe"}, "",
-       true, true, 3, "Msttsm22.exe", 0, true, false, kNotReleased, false, "",
+       true, true, 3, "Msttsm22.exe", 0, true, kFile, kNotReleased, false, "",
        "", false},
-      {"no run folder", {}, "", true, true, 3, "MSpchapi.exe", 0, true, false,
+      {"no run folder", {}, "", true, true, 3, "MSpchapi.exe", 0, true, kFile,
        kNotStarted, true},
       {"voice copy fails", {}, "", true, true, 3, "Msttsm22.exe", 1, true,
-       false, kNotStarted, false, "Msttsm22.exe"},
+       kFile, kNotStarted, false, "Msttsm22.exe"},
       {"speech start fails", {}, "", true, true, 3, "MSpchapi.exe", 0, true,
-       false, kNotStarted, false, "", "MSpchapi.exe"},
+       kFile, kNotStarted, false, "", "MSpchapi.exe"},
       {"voice start fails", {}, "", true, true, 3, "Msttsm22.exe", 1, true,
-       false, kNotStarted, false, "", "Msttsm22.exe"},
+       kFile, kNotStarted, false, "", "Msttsm22.exe"},
       // clang-format on
   };
   for (const bool elevated : {false, true}) {
@@ -288,10 +303,9 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
             name == "info.tmp" ? test_support::DescriptionBytes({{0, 0, 0xBAD}})
                                : Bytes(20000, 'X'));
       }
-      if (c.dictionary_refused) {
-        std::filesystem::remove(dictionary_);
+      if (c.dictionary != kFile) std::filesystem::remove(dictionary_);
+      if (c.dictionary == kFolder)
         std::filesystem::create_directory(dictionary_);
-      }
       if (*c.removed != '\0') {
         std::filesystem::remove(folder_.path() / "upd" / c.removed);
       }
@@ -315,7 +329,7 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
 
       EXPECT_EQ(c.exit_code, RunFromUpdateFolder());
       // The dictionary's own warning first, when it is refused.
-      ASSERT_EQ(c.dictionary_refused ? 2u : 1u, run_.boxes.boxes.size());
+      ASSERT_EQ(c.dictionary == kFolder ? 2u : 1u, run_.boxes.boxes.size());
       const fakes::RecordedBox& last = run_.boxes.boxes.back();
       if (c.refused == nullptr) {
         EXPECT_EQ(kCompletedFlags, last.flags);
@@ -336,7 +350,7 @@ TEST_F(UpdateRunTest, ABoundProgramUsesOnlyTheFilesReleasedWithIt) {
       // Started after OK in every case: from the desktop when elevated.
       if (!elevated) expected.push_back("tavelon.exe");
       EXPECT_EQ(expected, started);
-      if (!c.dictionary_refused) {
+      if (c.dictionary == kFile) {
         EXPECT_EQ(c.patched, test_support::ReadBytes(dictionary_) != before);
       }
       EXPECT_EQ(0u, run_.files.OpenHandles());

@@ -47,14 +47,17 @@ void CloseRunningProduct(platform::Windows& windows, platform::Sleeper& clock,
   // gone, it can no longer be found from it.
   platform::ProcessHandle process = 0;
   const bool have_process = windows.OpenWindowProcess(product, &process);
-  windows.SendClose(product);
-  const std::uint32_t closed_at = clock.Milliseconds();
+  // One budget for the request and the wait: a hung product, or one that
+  // answers only after the budget, is then treated like one that does not
+  // end, and the run goes on.
+  const std::uint32_t sent_at = clock.Milliseconds();
+  windows.SendClose(product, kProductExitWaitMs);
   pause_after_close();
   if (!have_process) return;
   // Unsigned differences stay right across the tick count's wrap.
-  const std::uint32_t paused = clock.Milliseconds() - closed_at;
+  const std::uint32_t spent = clock.Milliseconds() - sent_at;
   windows.WaitForProcessEnd(
-      process, paused < kProductExitWaitMs ? kProductExitWaitMs - paused : 0);
+      process, spent < kProductExitWaitMs ? kProductExitWaitMs - spent : 0);
   windows.CloseProcess(process);
 }
 
@@ -115,6 +118,11 @@ RunOutcome DecideOutcome(bool bound, patch::PatchResult patched,
   if (patched == patch::kEveryDictionaryRefused) {
     return {kExitDictionariesNotUpdated, nullptr, kDictionariesRefusedMessage,
             kFailureFlags};
+  }
+  // The folder that the lookup gave holds no dictionary at all: the
+  // installation is not where its entry says, or is damaged.
+  if (patched == patch::kNoDictionaryFound) {
+    return {kExitDictionariesNotUpdated, nullptr, kNotFoundText, kFailureFlags};
   }
   return {kExitCompleted, nullptr, kCompletedMessage,
           platform::kMbIconInformation | platform::kMbSetForeground |

@@ -26,8 +26,8 @@ enum ExitCode : int {
   // found, or another copy running.
   kExitStoppedBeforeChanges = 1,
   // Ran to the end, but no dictionary was updated: info.tmp could not be
-  // read or was not the one released with the program, or every dictionary
-  // found was refused.
+  // read or was not the one released with the program, every dictionary
+  // found was refused, or none was found.
   kExitDictionariesNotUpdated = 2,
   // Ran to the end, but an installer of a bound program did not start: it
   // was not the one released, or it could not be copied or started.
@@ -38,9 +38,11 @@ inline constexpr char kProductWindowClass[] = "Tavelon";
 inline constexpr char kProductWindowTitle[] = "Tavelon";
 inline constexpr char kProductProgram[] = "tavelon.exe";
 
-// The longest wait for the closed product's process to end, counted from the
-// return of the close request: the product may still be saving and holding
-// its dictionaries after its window has gone.
+// The longest time given to the running product to close, counted from the
+// sending of the close request: the request itself (a product may ask its
+// user to save first), then the wait for its process to end (it may still
+// be saving and holding its dictionaries after its window has gone). A
+// product that does not answer is not waited for beyond it.
 inline constexpr std::uint32_t kProductExitWaitMs = 30000;
 
 // The longest wait at the run's end for the installers started from the
@@ -81,8 +83,8 @@ int RunUpdate(const RunPlatform& system);
 // The run's last box and its exit code, decided from what happened: a file
 // that is not the one released first (info.tmp before an installer), then
 // an installer that could not be started, then an update description that
-// could not be read, then dictionaries that could not be written, else the
-// completion message.
+// could not be read, then dictionaries that could not be written or were
+// not found, else the completion message.
 struct RunOutcome {
   ExitCode exit_code;
   // The box: "Update failed - " `file` `text` when a file is named, else
@@ -99,9 +101,10 @@ RunOutcome DecideOutcome(bool bound, patch::PatchResult patched,
 void ProcessorBoundPause();
 
 // Closes a running product: sends its window WM_CLOSE, pauses, then waits
-// for its process to end, at most kProductExitWaitMs from the return of the
-// close request. Without a product window nothing happens; when the process
-// cannot be opened there is the pause only.
+// for its process to end, until kProductExitWaitMs after the request was
+// sent; a request that the window has not answered by then is given up.
+// Without a product window nothing happens; when the process cannot be
+// opened there is no wait after the pause.
 void CloseRunningProduct(platform::Windows& windows, platform::Sleeper& clock,
                          void (*pause_after_close)());
 

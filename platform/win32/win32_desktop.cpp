@@ -20,8 +20,12 @@ class Win32Windows final : public Windows {
     return found != nullptr;
   }
 
-  void SendClose(WindowHandle window) override {
-    SendMessageA(reinterpret_cast<HWND>(window), WM_CLOSE, 0, 0);
+  void SendClose(WindowHandle window, std::uint32_t milliseconds) override {
+    // A window that does not answer would hold the update for ever: the
+    // request is given up after the bound, or at once when the window's
+    // thread is hung. The window's answer is not needed.
+    SendMessageTimeoutA(reinterpret_cast<HWND>(window), WM_CLOSE, 0, 0,
+                        SMTO_ABORTIFHUNG, milliseconds, nullptr);
   }
 
   bool OpenWindowProcess(WindowHandle window, ProcessHandle* process) override {

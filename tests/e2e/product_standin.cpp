@@ -8,6 +8,11 @@
 // <ms> after its window has closed, then end, as a translator that saves
 // its dictionaries on the way out; "<file> never" keeps it, and the
 // process, after the window has gone.
+//
+// TAVELON_E2E_PRODUCT_HANG="<ms>" makes its window's thread stop taking
+// messages for <ms> once its window exists (after taking up the file to
+// hold), as a translator that hangs: a WM_CLOSE sent meanwhile is not
+// answered.
 #include <windows.h>
 // tlhelp32.h needs the definitions of windows.h.
 #include <tlhelp32.h>
@@ -124,6 +129,15 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
   long hold_ms = 0;
   const HANDLE held = HoldFile(&hold_ms);
+  char hang[32];
+  const DWORD hang_length =
+      GetEnvironmentVariableA("TAVELON_E2E_PRODUCT_HANG", hang, sizeof hang);
+  if (hang_length > 0 && hang_length < sizeof hang) {
+    const long hang_ms = std::strtol(hang, nullptr, 10);
+    e2e::EventLine(kSource, "hung").Number("ms", hang_ms).Write();
+    Sleep(static_cast<DWORD>(hang_ms));
+    e2e::EventLine(kSource, "answering").Write();
+  }
 
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {

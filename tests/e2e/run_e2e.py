@@ -160,9 +160,11 @@ class Scenario:
 
     def __init__(self, desk, dictionaries=None, registry=RUN_ENTRY,
                  product_running=True, info=None, installers=True,
-                 dialog_ms=1000, hold=None, held=(), release=False):
-        """hold: what the running translator holds (see Desk.start_product);
-        held: the dictionaries it still holds when the update opens them;
+                 dialog_ms=1000, hold=None, held=(), release=False,
+                 hang_ms=None):
+        """hold: what the running translator holds, hang_ms: how long its
+        window takes no messages (see Desk.start_product); held: the
+        dictionaries it still holds when the update opens them;
         release: the update folder of the release (--release); info.tmp:
         info, else INFO, or the release's own with release."""
         if dictionaries is None:
@@ -201,7 +203,8 @@ class Scenario:
                                    release=release)
         desk.wine.reg_import(RESET_REGISTRY + OPTIONS_BEFORE + registry,
                              desk.scratch)
-        self.product = (desk.start_product(INSTALL, hold=hold)
+        self.product = (desk.start_product(INSTALL, hold=hold,
+                                           hang_ms=hang_ms)
                         if product_running else None)
         self.before = self.snapshot()
 
@@ -344,11 +347,13 @@ def describe_difference(actual, expected):
 
 
 def check_waited_for_product(check, scenario, run):
-    """WM_CLOSE sent to the translator's window once, without parameters;
-    its process, opened before the close request, waited for after it, at
-    most 30 s from its return; no dictionary opened before the translator
-    had ended."""
-    sends = run.calls("SendMessageA")
+    """WM_CLOSE sent to the translator's window once, without parameters,
+    given up after 30 s or at once when the window is hung (never a request
+    without a limit); its process, opened before the close request, waited
+    for after it, the whole within 30 s of the request's sending; no
+    dictionary opened before the translator had ended."""
+    check.equal(run.calls("SendMessageA"), [], "requests without a limit")
+    sends = run.calls("SendMessageTimeoutA")
     # Elevated (as every program is under Wine), the update opens the
     # desktop shell's process to learn its user, for that only.
     opens = [o for o in run.calls("OpenProcess")
@@ -363,8 +368,10 @@ def check_waited_for_product(check, scenario, run):
     check.equal([w["ms"] for w in taken], ["0"], "waits before the lookup")
     waits = waits[len(taken):]
     sent = check.equal([(s["window"], int(s["message"], 16), s["wparam"],
-                         s["lparam"]) for s in sends],
-                       [(scenario.product["hwnd"], t.WM_CLOSE, "0x0", "0x0")],
+                         s["lparam"], int(s["flags"], 16), int(s["timeout"]))
+                        for s in sends],
+                       [(scenario.product["hwnd"], t.WM_CLOSE, "0x0", "0x0",
+                         t.SMTO_ABORTIFHUNG, 30_000)],
                        "messages sent (WM_CLOSE to the translator's window)")
     if not (sent and
             check.equal([(int(o["access"], 16), int(o["pid"])) for o in opens],
@@ -375,9 +382,10 @@ def check_waited_for_product(check, scenario, run):
     check.that(opens[0].ms <= sends[0].ms,
                "the translator's process was opened after the close request")
     check.that(waits[0].ms >= sends[0].ms, "the wait came before the close")
-    # The bound counts from the return of the close request, which the
-    # translator answers at once (the debugger's stops make that take a
-    # moment on a busy machine): the wait ends 30 s after it at the latest.
+    # The bound counts from the sending of the close request: the wait gets
+    # what the request and the pause left of 30 s (none when a hung
+    # translator's request took them all), so it ends about 30 s after the
+    # sending, later only by the debugger's stops and the pause.
     end = waits[0].ms - sends[0].ms + int(waits[0]["ms"])
     check.between(end, 29_500, 33_000,
                   "ms from the close request to the end of the wait's bound")
@@ -679,13 +687,36 @@ def product_stays(desk, check):
     """A translator whose window closes but whose process stays, holding
     engtoEng.dic: after 30 s the update goes on, warns about that file,
     patches the others and completes."""
-    scenario = Scenario(desk, hold=r"data\engtoEng.dic never",
-                        installers=False, held=["engtoEng.dic"])
+    check_left_after_the_budget(check, Scenario(
+        desk, hold=r"data\engtoEng.dic never", installers=False,
+        held=["engtoEng.dic"]))
+
+
+@case
+def product_hangs(desk, check):
+    """A translator whose window's thread hangs, holding engtoEng.dic: the
+    close request goes unanswered, and the update goes on within the same
+    30 s as for a translator that does not end. A case of its own, started
+    after the desktop's shell: a shell that Wine starts again later from
+    this translator would give the translator it restarts the settings to
+    hang."""
+    check_left_after_the_budget(check, Scenario(
+        desk, hold=r"data\engtoEng.dic never", installers=False,
+        held=["engtoEng.dic"], hang_ms=120_000), hung=True)
+
+
+def check_left_after_the_budget(check, scenario, hung=False):
+    """The update goes on 30 s after its close request at the latest,
+    warns about the dictionary the translator holds, patches the others
+    and completes; a hung translator never handles the request."""
     run = scenario.run()
     check_completed_run(check, scenario, run, warnings=1)
     check.equal(check_waited_for_product(check, scenario, run), [],
                 "the translator's process ended")
-    send = run.calls("SendMessageA")
+    check.equal(len([e for e in run.of("product", "WM_CLOSE")
+                     if e.pid == scenario.product.pid]), 0 if hung else 1,
+                "close requests the translator handled")
+    send = run.calls("SendMessageTimeoutA")
     info = [c for c in run.calls("CreateFileA")
             if c["file"].lower() == "info.tmp"]
     if send and check.equal(len(info), 1, "info.tmp opened"):
@@ -706,7 +737,7 @@ def full_run_female(desk, check):
     run = scenario.run('"male"')
     # engtojap.dic untouched, bytes and time: the model takes engtoJpn.dic.
     check_completed_run(check, scenario, run, voice=FEMALE, option=True)
-    check.equal(run.calls("SendMessageA"), [], "messages sent")
+    check.equal(run.calls("SendMessageTimeoutA"), [], "messages sent")
     check_cursor(check, run)
     # Without a translator to close there is no pause: the arrow cursor
     # follows the patching at once.
@@ -807,7 +838,10 @@ def second_copy(desk, check):
 def update_information_unreadable(desk, check):
     """Started from a folder without info.tmp: the failure box instead of
     the completion box, exit 2; the rest of the run goes on. Then an
-    info.tmp with a wrong header, and no installers."""
+    info.tmp with a wrong header, and no installers. Then a good info.tmp,
+    but the Run entry names an installation whose data folder holds no
+    dictionary: nothing to update is a failure too, with the box of an
+    installation that cannot be found, at the end of the run."""
     unreadable = dict(exit_code=t.NO_DICTIONARY_WRITTEN, box=t.NO_UPDATE_INFO,
                       flags=t.CLOSING_WARNING, records=[])
     scenario = Scenario(desk)
@@ -822,6 +856,12 @@ def update_information_unreadable(desk, check):
     check_completed_run(check, scenario, run, what="wrong header",
                         **unreadable)
     check.equal(run.of("installer", "started"), [], "installers started")
+
+    scenario = Scenario(desk, dictionaries={})
+    check_completed_run(check, scenario, scenario.run(),
+                        exit_code=t.NO_DICTIONARY_WRITTEN, box=t.NOT_FOUND,
+                        flags=t.CLOSING_WARNING, voice=MALE, option=True,
+                        what="no dictionary")
 
 
 @case

@@ -68,6 +68,7 @@ PROCESS_QUERY_LIMITED_INFORMATION = 0x1000
 IDC_ARROW = 32512
 IDC_WAIT = 32514
 WM_CLOSE = 0x10
+SMTO_ABORTIFHUNG = 0x2
 SYNCHRONIZE = 0x100000
 GENERIC_READ = 0x80000000
 RPC_C_IMP_LEVEL_IDENTIFY = 2
@@ -389,7 +390,7 @@ EXIT_CODES = {
     NO_DICTIONARY_WRITTEN: "the update ran to its end, but no dictionary "
                            "was written: info.tmp could not be read or is "
                            "not the one released, or every dictionary was "
-                           "refused",
+                           "refused, or none was found",
     INSTALLER_NOT_STARTED: "the update ran to its end, but an installer of "
                            "a released update did not start: it is not the "
                            "one released, or it could not be copied or "
@@ -586,15 +587,18 @@ class Desk:
             time.sleep(0.05)
 
     # The translator.
-    def start_product(self, folder, hold=None):
+    def start_product(self, folder, hold=None, hang_ms=None):
         """Starts the translator stand-in from its folder and waits until
         its window exists. hold: "<file> <ms>" or "<file> never", a file
         that it keeps open without write sharing until that long after its
-        window has closed."""
+        window has closed. hang_ms: how long its window's thread takes no
+        messages once the window exists."""
         before = now_ms()
         env = dict(self.extra_env)
         if hold is not None:
             env["TAVELON_E2E_PRODUCT_HOLD"] = hold
+        if hang_ms is not None:
+            env["TAVELON_E2E_PRODUCT_HANG"] = str(hang_ms)
         process = self.wine.start([self.path(folder + r"\tavelon.exe")],
                                   cwd=self.path(folder), extra_env=env)
         self.product_processes.append(process)

@@ -5,15 +5,15 @@
 //     job's exact command line and working directory. Breakpoints on the
 //     entries of the system functions through which the program talks to
 //     the user and the desktop (MessageBoxA, ShellExecuteA, FindWindowA,
-//     SendMessageA, LoadCursorA, SetCursor, Sleep) log every call that the
-//     program itself makes, with its arguments as passed (CreateFileA,
-//     OpenProcess, WaitForSingleObject, CreateProcessW, CoInitializeSecurity
-//     and CoCreateInstance too): the box flags
-//     are read where the call is made, since the window does not show all of
-//     them. A second thread finds each message box that appears, logs what
-//     it shows and presses OK after a pause, as a person would. Other
-//     exceptions of the program are logged and left to it. The exit
-//     code of the program is logged and becomes this program's exit code.
+//     SendMessageA, SendMessageTimeoutA, LoadCursorA, SetCursor, Sleep) log
+//     every call that the program itself makes, with its arguments as passed
+//     (CreateFileA, OpenProcess, WaitForSingleObject, CreateProcessW,
+//     CoInitializeSecurity and CoCreateInstance too): the box flags are read
+//     where the call is made, since the window does not show all of them. A
+//     second thread finds each message box that appears, logs what it shows
+//     and presses OK after a pause, as a person would. Other exceptions of
+//     the program are logged and left to it. The exit code of the program is
+//     logged and becomes this program's exit code.
 //   e2e_user.exe close-product
 //     Asks every window of class and title "Tavelon" to close and waits
 //     until none is left, as a person closing the translator would.
@@ -213,6 +213,7 @@ enum class Call {
   kShellExecute,
   kFindWindow,
   kSendMessage,
+  kSendMessageTimeout,
   kLoadCursor,
   kSetCursor,
   kSleep,
@@ -242,6 +243,7 @@ Hook g_hooks[] = {
     {"shell32.dll", "ShellExecuteA", Call::kShellExecute},
     {"user32.dll", "FindWindowA", Call::kFindWindow},
     {"user32.dll", "SendMessageA", Call::kSendMessage},
+    {"user32.dll", "SendMessageTimeoutA", Call::kSendMessageTimeout},
     {"user32.dll", "LoadCursorA", Call::kLoadCursor},
     {"user32.dll", "SetCursor", Call::kSetCursor},
     {"kernel32.dll", "Sleep", Call::kSleep},
@@ -422,10 +424,14 @@ bool LogCall(const Hook& hook, const CONTEXT& context) {
       break;
     }
     case Call::kSendMessage:
+    case Call::kSendMessageTimeout:
       line.Hex("window", argument[0])
           .Hex("message", Low(argument[1]))
           .Hex("wparam", argument[2])
           .Hex("lparam", argument[3]);
+      if (hook.call == Call::kSendMessageTimeout) {
+        line.Hex("flags", Low(argument[4])).Number("timeout", Low(argument[5]));
+      }
       break;
     case Call::kLoadCursor:
       line.Hex("instance", argument[0]).Hex("name", argument[1]);

@@ -5,6 +5,7 @@
 // the clock's journal, so that a test can see the order of a whole run.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <map>
@@ -119,12 +120,17 @@ class FakeWindows final : public platform::Windows {
     }
     return false;
   }
-  // The window handles its WM_CLOSE in close_handling_ms.
-  void SendClose(platform::WindowHandle window) override {
+  // The window handles its WM_CLOSE in close_handling_ms. One slower than
+  // the bound is given up at the bound, a hung one (kNever) at once: neither
+  // closes.
+  void SendClose(platform::WindowHandle window,
+                 std::uint32_t milliseconds) override {
     Note(&clock_.journal, "close window");
     closed.push_back(window);
-    clock_.now_ms += close_handling_ms;
-    closed_at_ms[window] = clock_.now_ms;
+    close_bounds.push_back(milliseconds);
+    if (close_handling_ms == kNever) return;
+    clock_.now_ms += std::min<std::uint64_t>(close_handling_ms, milliseconds);
+    if (close_handling_ms <= milliseconds) closed_at_ms[window] = clock_.now_ms;
   }
   bool OpenWindowProcess(platform::WindowHandle window,
                          platform::ProcessHandle* process) override {
@@ -171,6 +177,7 @@ class FakeWindows final : public platform::Windows {
   std::vector<FakeWindow> windows;
   std::vector<Look> looks;
   std::vector<platform::WindowHandle> closed;
+  std::vector<std::uint32_t> close_bounds;  // the bounds of the requests
   std::map<platform::WindowHandle, std::uint64_t> closed_at_ms;
   std::vector<std::uint32_t> waits;  // the bounds of the process waits
   int open_processes = 0;

@@ -110,7 +110,13 @@ FolderCheck CheckFolder(Files& files, const char* description_path,
   char data_folder[patch::kPathBufferSize] = "";
   check.data_folder_usable = FindDataFolder(files, folder, data_folder);
   check.data_folder = data_folder;
-  if (!check.data_folder_usable) return check;
+  if (!check.data_folder_usable) {
+    // No dictionary file can be named there: with records, none is found.
+    if (description->count > 0) {
+      check.updater_result = patch::kNoDictionaryFound;
+    }
+    return check;
+  }
 
   if (description->count == 0) {
     // Without records the updater opens no dictionary file.

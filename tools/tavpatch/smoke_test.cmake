@@ -43,6 +43,11 @@ run(0 show info.tmp)
 expect_line("records 2")
 expect_line("record 1 section -1 entry 3 value 0x00000007 check")
 
+# No dictionary in the folder: the updater would end its run with a failure.
+run(1 check info.tmp inst)
+expect_line("updater-result 5")
+expect_line("problems 1")
+
 # A "dictionary" too short for the first lookup: the updater would stop at
 # once; the dry run says so and leaves the file as it was.
 file(COPY_FILE ${WORK}/info.tmp ${WORK}/inst/data/engtoGer.dic)

@@ -69,8 +69,9 @@ constexpr char kCheckHelp[] =
     "  CODE heals yes|no: WHY       after applied and stopped: whether an\n"
     "                               update cut short (a power cut) is made\n"
     "                               whole by the next run\n"
-    "  updater-result R             0, 1, 3 or 4 as the updater's patch "
+    "  updater-result R             0, 1, 3, 4 or 5 as the updater's patch "
     "step\n"
+    "                               (5: no dictionary file found, a problem)\n"
     "  problems K\n"
     "OUTCOME is one of\n"
     "  not-present      no dictionary file for the language\n"
@@ -105,7 +106,8 @@ constexpr char kCheckHelp[] =
     "An invalid FILE gives the line of 'tavpatch show' instead.\n"
     "\n"
     "exit codes: 0 nothing would fail, 1 a problem (invalid FILE, a stop,\n"
-    "an unwritable file, an update that would not heal), 2 usage error\n";
+    "an unwritable file, an update that would not heal, no dictionary file\n"
+    "found), 2 usage error\n";
 
 constexpr char kMakeHelp[] =
     "usage: tavpatch make LIST -o FILE [--force]\n"
@@ -310,6 +312,11 @@ int Check(const Arguments& arguments, std::ostream& out,
           << '\n';
     }
     if (IsProblem(language)) ++problems;
+  }
+  // The updater would end its run with a failure: no installation there.
+  if (check.data_folder_usable &&
+      check.updater_result == patch::kNoDictionaryFound) {
+    ++problems;
   }
   out << "updater-result " << check.updater_result << '\n';
   out << "problems " << problems << '\n';
