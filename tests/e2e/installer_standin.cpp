@@ -3,17 +3,20 @@
 // its module path, working directory and full command line. The voice
 // installers (file names starting with "Mstts") then show a standard dialog
 // window ("#32770") titled "Microsoft Text-to-Speech Engine" for a set
-// time: TAVELON_E2E_DIALOG_MS milliseconds, else 2000. The speech
+// time: the setting DIALOG_MS, else 2000 ms (see Setting). The speech
 // interface installer only works for a moment. Its paths are taken with the
 // wide API, so that a folder whose name the ANSI code page cannot write is
 // logged as it is, in its long form too. Like the self-extracting
 // installers it stands in for, it loads libraries by their bare names, one
 // that every system has (version.dll) and one that none has
 // (spchhelp.dll), and logs where each came from, its TEMP, and which of its
-// environment variables hold a value that a test set as the user's.
+// environment variables hold a value that a test set as the user's; it
+// unpacks a file into its TEMP, and before it ends, after lingering for the
+// setting LINGER_MS, logs whether that file is still there.
 #include <windows.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <cwchar>
 #include <initializer_list>
 
@@ -32,13 +35,72 @@ const wchar_t* FileName(const wchar_t* path) {
   return name;
 }
 
-// The dialog time in milliseconds, as the comment at the top says.
-UINT DialogMilliseconds() {
-  char text[64] = {};
-  const DWORD length =
-      GetEnvironmentVariableA("TAVELON_E2E_DIALOG_MS", text, sizeof text);
-  if (length == 0 || length >= sizeof text) return 2000;
-  return static_cast<UINT>(std::strtoul(text, nullptr, 10));
+// A number the test chose: the environment variable TAVELON_E2E_<name>,
+// else the line "<name>=<number>" of C:\tavelon-e2e-installer.txt, which
+// the test writes for the installers that an elevated update starts with
+// the system's environment rather than the test's; else `otherwise`.
+UINT Setting(const char* name, UINT otherwise) {
+  char variable[64] = "TAVELON_E2E_";
+  lstrcatA(variable, name);
+  char text[512] = {};
+  DWORD length = GetEnvironmentVariableA(variable, text, sizeof text);
+  if (length > 0 && length < sizeof text) {
+    return static_cast<UINT>(std::strtoul(text, nullptr, 10));
+  }
+  const HANDLE file =
+      CreateFileA("C:\\tavelon-e2e-installer.txt", GENERIC_READ,
+                  FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return otherwise;
+  length = 0;
+  const BOOL read = ReadFile(file, text, sizeof text - 1, &length, nullptr);
+  CloseHandle(file);
+  text[read ? length : 0] = '\0';
+  const std::size_t name_length = std::strlen(name);
+  for (const char* line = text; *line != '\0';) {
+    if (std::strncmp(line, name, name_length) == 0 &&
+        line[name_length] == '=') {
+      return static_cast<UINT>(
+          std::strtoul(line + name_length + 1, nullptr, 10));
+    }
+    const char* end = std::strchr(line, '\n');
+    line = end != nullptr ? end + 1 : "";
+  }
+  return otherwise;
+}
+
+// What a self-extracting installer unpacks into its TEMP at its start:
+// IXP000.TMP\<its name>.inf. At its end, after lingering for the time the
+// test chose, it logs whether that file is still there, and removes it.
+wchar_t g_unpacked_folder[MAX_PATH];
+wchar_t g_unpacked[MAX_PATH];
+
+void Unpack(const wchar_t* temp, const wchar_t* name) {
+  if (temp[0] == L'\0' || lstrlenW(temp) + lstrlenW(name) + 20 >= MAX_PATH) {
+    return;
+  }
+  lstrcpyW(g_unpacked_folder, temp);
+  lstrcatW(g_unpacked_folder, L"\\IXP000.TMP");
+  CreateDirectoryW(g_unpacked_folder, nullptr);
+  lstrcpyW(g_unpacked, g_unpacked_folder);
+  lstrcatW(g_unpacked, L"\\");
+  lstrcatW(g_unpacked, name);
+  lstrcatW(g_unpacked, L".inf");
+  const HANDLE file =
+      CreateFileW(g_unpacked, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+int Exit(const wchar_t* name) {
+  Sleep(Setting("LINGER_MS", 0));
+  e2e::EventLine(kSource, "exit")
+      .Wide("name", name)
+      .Number("unpacked_there",
+              GetFileAttributesW(g_unpacked) != INVALID_FILE_ATTRIBUTES)
+      .Write();
+  DeleteFileW(g_unpacked);
+  RemoveDirectoryW(g_unpacked_folder);
+  return 0;
 }
 
 // The names of the variables of its environment whose value holds
@@ -120,14 +182,14 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
   if (GetEnvironmentVariableW(L"TEMP", temp, MAX_PATH) == 0) temp[0] = L'\0';
   libraries.Wide("temp", temp).Write();
   LogUserValues(name);
+  Unpack(temp, name);
 
   if (_wcsnicmp(name, L"Mstts", 5) != 0) {
     Sleep(300);
-    e2e::EventLine(kSource, "exit").Wide("name", name).Write();
-    return 0;
+    return Exit(name);
   }
 
-  const UINT milliseconds = DialogMilliseconds();
+  const UINT milliseconds = Setting("DIALOG_MS", 2000);
   g_dialog = CreateWindowExA(0, "#32770", "Microsoft Text-to-Speech Engine",
                              WS_POPUP | WS_CAPTION | WS_VISIBLE, 200, 160, 420,
                              120, nullptr, nullptr, instance, nullptr);
@@ -151,6 +213,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
-  e2e::EventLine(kSource, "exit").Wide("name", name).Write();
-  return 0;
+  return Exit(name);
 }

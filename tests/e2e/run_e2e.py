@@ -488,6 +488,10 @@ def check_installers(check, scenario, run, voice):
                 "planted libraries loaded")
     check.equal([p.name for p in run_folders(scenario.desk)], [],
                 "run folders left after the run")
+    check.equal([(e["name"], e["unpacked_there"])
+                 for e in run.of("installer", "exit")],
+                [(n, "1") for n in expected_names],
+                "the file each installer unpacked, still there at its end")
     # Pacing: 4 s between the starts, the first look for the dialog 5 s
     # after the voice installer's start, then once a second until the
     # dialog is gone.
@@ -867,11 +871,22 @@ def update_information_unreadable(desk, check):
 @case
 def voice_dialog_wait(desk, check):
     """A voice installer whose dialog stays 8 s: the run waits for it,
-    looking once a second, before its closing box. Argument M."""
+    looking once a second, before its closing box. Argument M. Each
+    installer then goes on for 9 s more, past the last box and the restart
+    of the translator: the run waits for both to end before it deletes its
+    folder, and the file each unpacked into it is still there at its end."""
     scenario = Scenario(desk, dialog_ms=8000)
-    run = scenario.run("M")
-    # The looks, the dialog's end and the box after it: check_installers.
+    run = scenario.run("M", linger_ms=9000)
+    # The looks, the dialog's end and the box after it, the unpacked files:
+    # check_installers.
     check_completed_run(check, scenario, run, voice=MALE)
+    ended = run.of("installer", "exit")
+    update_ended = run.of("user", "exit")
+    if check.equal(len(ended), 2, "installers that ended"):
+        check.that(update_ended and update_ended[0].ms >= ended[-1].ms,
+                   "the update ended before its installers")
+        check.that(ended[-1].ms - run.boxes()[-1].ms > 5000,
+                   "an installer ran on for less than 5 s after the last box")
 
 
 @case

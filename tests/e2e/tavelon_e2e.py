@@ -397,6 +397,10 @@ EXIT_CODES = {
                            "started",
 }
 LOG_POINTER = r"C:\tavelon-e2e-log.txt"
+# The installer stand-in's settings for a run (DIALOG_MS, LINGER_MS): an
+# elevated update starts the installers with the system's environment, not
+# the test's.
+INSTALLER_SETTINGS = r"C:\tavelon-e2e-installer.txt"
 
 # Libraries that TavelonUpdate.exe loads on demand (seen with Wine's
 # +loaddll), the cryptography provider's among them, which the stack
@@ -638,7 +642,8 @@ class Desk:
 
     def start_update(self, cmdline, cwd, program=None, press_after_ms=400,
                      timeout_s=120, dialog_ms=None, extra_env=None,
-                     attack=None, press_when=None, environment=None):
+                     attack=None, press_when=None, environment=None,
+                     linger_ms=None):
         """Starts a run of the update through the user stand-in, which
         presses OK in each box (press_after_ms < 0: a person does), and
         returns it, for finish_update. attack: (file, program), the
@@ -646,7 +651,9 @@ class Desk:
         pause. press_when: a Windows path; no box is pressed before it
         exists. environment: {name: value} set by the stand-in for the
         update, which Wine would otherwise choose for a program started
-        from Linux (ComSpec, ProgramFiles, ...)."""
+        from Linux (ComSpec, ProgramFiles, ...). dialog_ms, linger_ms: how
+        long the voice installer's dialog stays, and how long each
+        installer goes on before it ends."""
         self.jobs += 1
         job = self.scratch / f"job-{self.jobs}.txt"
         fields = dict(program=program, cmdline=cmdline, cwd=cwd,
@@ -662,8 +669,10 @@ class Desk:
                                  in (environment or {}).items())
                          ).encode("utf-8"))
         env = dict(self.extra_env, **(extra_env or {}))
-        if dialog_ms is not None:
-            env["TAVELON_E2E_DIALOG_MS"] = str(dialog_ms)
+        settings = {"DIALOG_MS": dialog_ms, "LINGER_MS": linger_ms}
+        self.put(INSTALLER_SETTINGS, "".join(
+            f"{name}={value}\n" for name, value in settings.items()
+            if value is not None).encode())
         started = now_ms()
         process = self.wine.start([self.programs.user, "run",
                                    Wine.windows_path(job)], None,
