@@ -80,42 +80,6 @@ std::set<std::wstring> RunFolders() {
   return found;
 }
 
-// A new folder each time, with a name of 128 random bits; new files only;
-// deleted at the end with what the installers may have left in it.
-TEST(SystemRunFolder, MakesFillsAndDeletesANewFolder) {
-  const std::set<std::wstring> before = RunFolders();
-  RunFolder& folder = SystemRunFolder();
-  ASSERT_TRUE(folder.Make());
-  std::set<std::wstring> made = RunFolders();
-  for (const std::wstring& path : before) made.erase(path);
-  ASSERT_EQ(1u, made.size());
-  const std::wstring path = *made.begin();
-  const std::wstring name = path.substr(path.rfind(L'\\') + 1);
-  ASSERT_EQ(14u + 32u, name.size());
-  EXPECT_EQ(std::wstring::npos,
-            name.find_first_not_of(L"0123456789abcdef", 14));
-
-  ASSERT_TRUE(folder.CreateNewFile("MSpchapi.exe"));
-  EXPECT_TRUE(folder.Append("MZ", 2));
-  EXPECT_TRUE(folder.CloseFile());
-  EXPECT_FALSE(folder.CreateNewFile("MSpchapi.exe"));  // never replaced
-  EXPECT_FALSE(folder.Append("MZ", 2));                // nothing open
-  // What an installer might unpack: a folder with a read-only file.
-  ASSERT_TRUE(CreateDirectoryW((path + L"\\unpacked").c_str(), nullptr));
-  const std::wstring inner = path + L"\\unpacked\\setup.inf";
-  const HANDLE file = CreateFileW(inner.c_str(), GENERIC_WRITE, 0, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_READONLY, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
-  CloseHandle(file);
-  ASSERT_TRUE(GetFileAttributesW((path + L"\\MSpchapi.exe").c_str()) !=
-              INVALID_FILE_ATTRIBUTES);
-
-  EXPECT_TRUE(folder.WaitForPrograms(0));  // none started
-  folder.Remove(false);
-  EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str()));
-  EXPECT_EQ(before, RunFolders());
-}
-
 // The deletions scheduled for the next restart, in order: the names of
 // PendingFileRenameOperations whose new name is empty, without "\??\".
 std::vector<std::wstring> ScheduledDeletions() {
@@ -137,48 +101,71 @@ std::vector<std::wstring> ScheduledDeletions() {
   return names;
 }
 
-// With an installer still running at the end, nothing is deleted: all
-// that the folder holds, and then the folder, goes at the next restart.
-TEST(SystemRunFolder, AnInstallerStillRunningLeavesAllToTheNextRestart) {
-  const std::set<std::wstring> before = RunFolders();
-  RunFolder& folder = SystemRunFolder();
-  ASSERT_TRUE(folder.Make());
-  std::set<std::wstring> made = RunFolders();
-  for (const std::wstring& path : before) made.erase(path);
-  ASSERT_EQ(1u, made.size());
-  const std::wstring path = *made.begin();
-  ASSERT_TRUE(folder.CreateNewFile("MSpchapi.exe"));
-  EXPECT_TRUE(folder.CloseFile());
-  ASSERT_TRUE(CreateDirectoryW((path + L"\\unpacked").c_str(), nullptr));
-  const std::wstring inner = path + L"\\unpacked\\setup.inf";
-  const HANDLE file = CreateFileW(inner.c_str(), GENERIC_WRITE, 0, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(INVALID_HANDLE_VALUE, file);
-  CloseHandle(file);
-  const std::vector<std::wstring> scheduled_before = ScheduledDeletions();
+// A new folder each time, with a name of 128 random bits; new files only.
+// At the end it is deleted with what the installers may have left in it;
+// with an installer still running then, nothing is deleted, and all that
+// the folder holds, then the folder, goes at the next restart.
+TEST(SystemRunFolder, MakesFillsAndDeletesANewFolder) {
+  for (const bool at_restart : {false, true}) {
+    SCOPED_TRACE(at_restart);
+    const std::set<std::wstring> before = RunFolders();
+    RunFolder& folder = SystemRunFolder();
+    ASSERT_TRUE(folder.Make());
+    std::set<std::wstring> made = RunFolders();
+    for (const std::wstring& path : before) made.erase(path);
+    ASSERT_EQ(1u, made.size());
+    const std::wstring path = *made.begin();
+    const std::wstring name = path.substr(path.rfind(L'\\') + 1);
+    ASSERT_EQ(14u + 32u, name.size());
+    EXPECT_EQ(std::wstring::npos,
+              name.find_first_not_of(L"0123456789abcdef", 14));
 
-  folder.Remove(true);
-  std::vector<std::wstring> scheduled = ScheduledDeletions();
-  scheduled.erase(
-      scheduled.begin(),
-      scheduled.begin() + static_cast<std::ptrdiff_t>(scheduled_before.size()));
-  const auto at = [&scheduled](const std::wstring& name) {
-    return std::find(scheduled.begin(), scheduled.end(), name) -
-           scheduled.begin();
-  };
-  EXPECT_EQ(4u, scheduled.size());
-  EXPECT_LT(at(inner), at(path + L"\\unpacked"));
-  EXPECT_LT(at(path + L"\\unpacked"), at(path));
-  EXPECT_LT(at(path + L"\\MSpchapi.exe"), at(path));
-  EXPECT_EQ(static_cast<std::ptrdiff_t>(scheduled.size()) - 1, at(path));
-  EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(inner.c_str()));
+    ASSERT_TRUE(folder.CreateNewFile("MSpchapi.exe"));
+    EXPECT_TRUE(folder.Append("MZ", 2));
+    EXPECT_TRUE(folder.CloseFile());
+    EXPECT_FALSE(folder.CreateNewFile("MSpchapi.exe"));  // never replaced
+    EXPECT_FALSE(folder.Append("MZ", 2));                // nothing open
+    // What an installer might unpack: a folder with a read-only file.
+    const std::wstring unpacked = path + L"\\unpacked";
+    const std::wstring inner = unpacked + L"\\setup.inf";
+    ASSERT_TRUE(CreateDirectoryW(unpacked.c_str(), nullptr));
+    const HANDLE file =
+        CreateFileW(inner.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_READONLY, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, file);
+    CloseHandle(file);
+    const std::size_t scheduled_before = ScheduledDeletions().size();
 
-  // What the next restart would do, done now.
-  DeleteFileW(inner.c_str());
-  RemoveDirectoryW((path + L"\\unpacked").c_str());
-  DeleteFileW((path + L"\\MSpchapi.exe").c_str());
-  RemoveDirectoryW(path.c_str());
-  EXPECT_EQ(before, RunFolders());
+    EXPECT_TRUE(folder.WaitForPrograms(0));  // none started
+    folder.Remove(at_restart);
+    std::vector<std::wstring> scheduled = ScheduledDeletions();
+    scheduled.erase(
+        scheduled.begin(),
+        scheduled.begin() + static_cast<std::ptrdiff_t>(scheduled_before));
+    if (!at_restart) {
+      EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(path.c_str()));
+      EXPECT_EQ(std::vector<std::wstring>{}, scheduled);
+      EXPECT_EQ(before, RunFolders());
+      continue;
+    }
+    const auto at = [&scheduled](const std::wstring& entry) {
+      return std::find(scheduled.begin(), scheduled.end(), entry) -
+             scheduled.begin();
+    };
+    EXPECT_EQ(4u, scheduled.size());
+    EXPECT_LT(at(inner), at(unpacked));
+    EXPECT_LT(at(unpacked), at(path));
+    EXPECT_LT(at(path + L"\\MSpchapi.exe"), at(path));
+    EXPECT_EQ(static_cast<std::ptrdiff_t>(scheduled.size()) - 1, at(path));
+    EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesW(inner.c_str()));
+    // What the next restart would do, done now.
+    SetFileAttributesW(inner.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileW(inner.c_str());
+    RemoveDirectoryW(unpacked.c_str());
+    DeleteFileW((path + L"\\MSpchapi.exe").c_str());
+    RemoveDirectoryW(path.c_str());
+    EXPECT_EQ(before, RunFolders());
+  }
 }
 
 }  // namespace
