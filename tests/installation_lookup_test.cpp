@@ -253,6 +253,7 @@ TEST(InstallationLookup, ElevatedTakesTheRunEntryOnlyOnALocalFixedDrive) {
     const char* drive_asked;
   } rows[] = {
       {"C:\\Tavelon\\tavelon.exe", "C:\\Tavelon", "C"},
+      {"C:\\tavelon.exe", "C:", "C"},  // the drive's root
       {"\"d:\\Program Files\\T\\tavelon.exe\" /tray", "d:\\Program Files\\T",
        "d"},
       {"\\\\host\\share\\tavelon.exe", kAppPaths, ""},

@@ -94,8 +94,8 @@ TEST_F(UpdateRunTest, TakesItsStepsInOrder) {
   fakes::Journal& journal = run_.clock.journal;
   run_.process.journal = run_.registry.journal = run_.boxes.journal =
       run_.files.journal = run_.only_copy.journal = &journal;
-  // An installer still running at the end keeps the run's folder, and the
-  // only-copy mark, until the next restart.
+  // The only-copy mark is held while the run waits for its installers; one
+  // still running at the end keeps the run's folder until the next restart.
   run_.run_folder.programs_end = false;
   EXPECT_EQ(kExitCompleted, RunFromUpdateFolder());
   const std::vector<std::string> still_running(journal.end() - 3,

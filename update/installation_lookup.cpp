@@ -64,12 +64,14 @@ const char* FolderFromRunEntry(char* command) {
   return program;
 }
 
-// A folder from a drive letter's root, "X:\...", on a local fixed disk.
+// A folder from a drive letter's root, "X:\..." or the root itself "X:",
+// on a local fixed disk.
 bool OnLocalFixedDrive(const char* folder, platform::Drives& drives) {
   const char letter = folder[0];
   return ((letter >= 'A' && letter <= 'Z') ||
           (letter >= 'a' && letter <= 'z')) &&
-         folder[1] == ':' && folder[2] == '\\' && drives.IsLocalFixed(letter);
+         folder[1] == ':' && (folder[2] == '\\' || folder[2] == '\0') &&
+         drives.IsLocalFixed(letter);
 }
 
 // Reads the Run entry into text and returns the folder it gives, or nullptr.

@@ -196,8 +196,9 @@ int UpdateAsOnlyCopy(const RunPlatform& system, bool male_voice,
                  installation_folder);
   }
   // The installers unpack into the run's folder: it goes once they have
-  // ended. One still running keeps all of its files until the next
-  // restart, which deletes them; the only-copy mark is held until then.
+  // ended, the only-copy mark held meanwhile. One still running at the end
+  // of the wait keeps all of its files until the next restart, which
+  // deletes them.
   if (elevated) {
     system.run_folder.Remove(
         !system.run_folder.WaitForPrograms(kInstallersEndWaitMs));

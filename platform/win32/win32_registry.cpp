@@ -36,12 +36,12 @@ bool IsLink(HKEY key) {
          type == REG_LINK;
 }
 
-// The key `name` under `parent`, one name only, to set values in: an
-// existing key is opened as itself (REG_OPTION_OPEN_LINK: a link key is not
-// followed) and refused when it is a link; an absent key is created, and
-// only a key this call created is taken so. A key that another program made
-// in between is opened again as a link and checked, never written through.
-// nullptr when the key is refused or cannot be had.
+// The key `name` under `parent`, one name only, to set values in, always
+// opened as itself (REG_OPTION_OPEN_LINK: a link key is not followed) and
+// refused when it is a link. An absent key is created first and then
+// opened so: a link that another program put in its place in between is
+// found there and refused, never written through. nullptr when the key is
+// refused or cannot be had.
 HKEY OpenOrCreateOwnKey(HKEY parent, const char* name) {
   constexpr REGSAM kAccess =
       KEY_QUERY_VALUE | KEY_CREATE_SUB_KEY | KEY_SET_VALUE;
@@ -54,14 +54,11 @@ HKEY OpenOrCreateOwnKey(HKEY parent, const char* name) {
       RegCloseKey(key);
       return nullptr;
     }
-    DWORD disposition = 0;
-    if (opened != ERROR_FILE_NOT_FOUND ||
+    if (opened != ERROR_FILE_NOT_FOUND || attempt > 0 ||
         RegCreateKeyExA(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE,
-                        kAccess, nullptr, &key,
-                        &disposition) != ERROR_SUCCESS) {
+                        kAccess, nullptr, &key, nullptr) != ERROR_SUCCESS) {
       return nullptr;
     }
-    if (disposition == REG_CREATED_NEW_KEY) return key;
     RegCloseKey(key);
   }
   return nullptr;

@@ -70,7 +70,8 @@ void DeleteEntry(wchar_t (&path)[kPathSize], DWORD length, int depth,
                  bool at_restart);
 
 // Deletes (or schedules) the entries of the folder open as `folder`, at
-// path[0..length), listed through that handle.
+// path[0..length), listed through that handle. Each is then opened by its
+// path: only administrators can change what the run's folder holds.
 void DeleteContents(HANDLE folder, wchar_t (&path)[kPathSize], DWORD length,
                     int depth, bool at_restart) {
   using GetInformationFunction =
@@ -143,7 +144,8 @@ void DeleteEntry(wchar_t (&path)[kPathSize], DWORD length, int depth,
   if (!deleted) MoveFileExW(path, nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
 }
 
-// An environment block holds at most 32767 characters.
+// Room for the system's variables, which take far less than this; more
+// fails the start, never cuts the block short.
 constexpr DWORD kEnvironmentSize = 32768;
 
 // A variable that the run sets in the installers' environment.
@@ -284,7 +286,7 @@ class Win32RunFolder final : public RunFolder {
   bool WaitForPrograms(std::uint32_t wait_ms) override {
     return count_ == 0 ||
            WaitForMultipleObjects(static_cast<DWORD>(count_), processes_, TRUE,
-                                  wait_ms) != WAIT_TIMEOUT;
+                                  wait_ms) == WAIT_OBJECT_0;
   }
 
   void Remove(bool at_restart) override {

@@ -69,7 +69,7 @@ void RestrictLibrarySearch() {
 void SeedStackGuard() {
 #if defined(__GNUC__)
   std::uintptr_t bits = 0;
-  if (!win32::RandomBytes(&bits, sizeof bits) || bits == 0) {
+  if (!win32::RandomBytes(&bits, sizeof bits) || GuardValue(bits) == 0) {
     // No random numbers (no CryptoAPI provider): what is different in each
     // run, the stack's address included, which the system places at random,
     // folded into the fixed value.

@@ -303,26 +303,33 @@ struct Step {
 };
 Step g_steps[16] = {};
 
-bool StartStep(DWORD thread, int hook) {
+Step* FindStep(DWORD thread) {
   for (Step& step : g_steps) {
-    if (step.thread == 0) {
-      step = {thread, hook};
-      return true;
-    }
+    if (step.thread == thread) return &step;
   }
-  return false;  // no place: the breakpoint stays, the call is seen again
+  return nullptr;
 }
 
-// Puts the hook of the thread's step back; false when it was not stepping.
+// The thread's place for a step: its own, else a free one; nullptr when
+// every place is taken.
+Step* StepPlace(DWORD thread) {
+  Step* own = FindStep(thread);
+  return own != nullptr ? own : FindStep(0);
+}
+
+// Ends the thread's step: the breakpoint goes back, unless another thread
+// that stopped at it too has yet to run the real first instruction. False
+// when the thread was not stepping.
 bool EndStep(DWORD thread) {
-  for (Step& step : g_steps) {
-    if (step.thread == thread) {
-      PatchByte(g_hooks[step.hook].address, 0xCC);
-      step = {0, -1};
-      return true;
-    }
+  Step* ended = FindStep(thread);
+  if (ended == nullptr) return false;
+  const int hook = ended->hook;
+  *ended = {0, -1};
+  for (const Step& step : g_steps) {
+    if (step.thread != 0 && step.hook == hook) return true;
   }
-  return false;
+  PatchByte(g_hooks[hook].address, 0xCC);
+  return true;
 }
 
 void ArmHooksOf(ULONG_PTR base) {
@@ -750,29 +757,43 @@ int RunJob(const char* job_path) {
             CONTEXT context = {};
             context.ContextFlags = CONTEXT_CONTROL | CONTEXT_INTEGER;
             if (thread != nullptr && GetThreadContext(thread, &context)) {
-              if (LogCall(hook, context) && hook.call == Call::kSleep &&
-                  g_job.attack[0] != L'\0' && !g_attacked) {
-                Attack();
-              }
               const BYTE* first = hook.original;
-#if !defined(_WIN64)
-              if (first[0] == 0x8B && first[1] == 0xFF) {
-                // mov edi, edi: does nothing; the breakpoint stays, so
-                // that no other thread can pass the function unseen.
-                context.Eip = static_cast<DWORD>(hook.address + 2);
-              } else if (first[0] == 0x8D && first[1] == 0x4C &&
-                         first[2] == 0x24 && first[3] == 0x04) {
-                // lea ecx, [esp + 4], done here.
-                context.Ecx = context.Esp + 4;
-                context.Eip = static_cast<DWORD>(hook.address + 4);
-              } else
+#if defined(_WIN64)
+              const bool done_here = false;
+#else
+              // mov edi, edi does nothing; lea ecx, [esp + 4] is done
+              // here. Either way the breakpoint stays, so that no other
+              // thread can pass the function unseen.
+              const bool skip = first[0] == 0x8B && first[1] == 0xFF;
+              const bool lea = first[0] == 0x8D && first[1] == 0x4C &&
+                               first[2] == 0x24 && first[3] == 0x04;
+              const bool done_here = skip || lea;
 #endif
-                  if (StartStep(event.dwThreadId, i)) {
-                // Run the real first instruction once, then put the
-                // breakpoint back.
-                PatchByte(hook.address, first[0]);
+              Step* place = done_here ? nullptr : StepPlace(event.dwThreadId);
+              if (!done_here && place == nullptr) {
+                // No place to step over it now: the call comes back here,
+                // and is logged then.
                 SetInstructionPointer(context, hook.address);
-                context.EFlags |= 0x100;
+              } else {
+                if (LogCall(hook, context) && hook.call == Call::kSleep &&
+                    g_job.attack[0] != L'\0' && !g_attacked) {
+                  Attack();
+                }
+#if !defined(_WIN64)
+                if (lea) context.Ecx = context.Esp + 4;
+                if (done_here) {
+                  context.Eip =
+                      static_cast<DWORD>(hook.address + (lea ? 4 : 2));
+                }
+#endif
+                if (place != nullptr) {
+                  // Run the real first instruction once, then put the
+                  // breakpoint back.
+                  *place = {event.dwThreadId, i};
+                  PatchByte(hook.address, first[0]);
+                  SetInstructionPointer(context, hook.address);
+                  context.EFlags |= 0x100;
+                }
               }
               SetThreadContext(thread, &context);
             }
@@ -806,6 +827,9 @@ int RunJob(const char* job_path) {
         }
         break;
       }
+      case EXIT_THREAD_DEBUG_EVENT:
+        if (ours) EndStep(event.dwThreadId);  // a step it will never end
+        break;
       case EXIT_PROCESS_DEBUG_EVENT:
         if (ours) {
           exit_code = event.u.ExitProcess.dwExitCode;
